@@ -1,0 +1,222 @@
+#include "model/Recurrence.h"
+
+#include <algorithm>
+
+#include "model/Clock.h"
+#include "model/RecurrenceDetail.h"
+
+namespace kv {
+namespace detail {
+
+namespace {
+
+bool IsWeekend(int dow) { return dow == 0 || dow == 6; }
+
+// The n-th (n = 5: last) day of the month whose weekday passes `want`.
+template <typename Pred>
+int NthMatchingDay(int y, int m, int n, Pred want) {
+  const int len = DaysInMonth(y, m);
+  const int first = DayOfWeekOf(y, m, 1);
+  if (n == 5) {
+    for (int d = len; d >= 1; --d)
+      if (want((first + d - 1) % 7)) return d;
+    return -1;
+  }
+  int count = 0;
+  for (int d = 1; d <= len; ++d)
+    if (want((first + d - 1) % 7) && ++count == n) return d;
+  return -1;
+}
+
+// Same as NthWeekdayInMonth, by arithmetic.
+int NthWeekday(int y, int m, int n, int w) {
+  const int len = DaysInMonth(y, m);
+  if (n == 5) {
+    const int last = DayOfWeekOf(y, m, len);
+    return len - ((last - w + 7) % 7);
+  }
+  const int first = DayOfWeekOf(y, m, 1);
+  const int d = 1 + (w - first + 7) % 7 + 7 * (n - 1);
+  return d <= len ? d : -1;
+}
+
+}  // namespace
+
+int CandidateDays(int y, int m, int n, int selector, int out[7]) {
+  if (n < 1 || n > 5 || m < 1 || m > 12) return 0;
+  int count = 0;
+  auto push = [&](int d) {
+    if (d > 0) out[count++] = d;
+  };
+  if (selector == 1) {
+    for (int w = 0; w <= 6; ++w) push(NthWeekday(y, m, n, w));
+  } else if (selector == 2) {
+    push(NthMatchingDay(y, m, n, [](int w) { return !IsWeekend(w); }));
+  } else if (selector == 3) {
+    push(NthMatchingDay(y, m, n, [](int w) { return IsWeekend(w); }));
+  } else if (selector >= 4 && selector <= 10) {
+    push(NthWeekday(y, m, n, selector - 4));
+  }
+  return count;
+}
+
+namespace {
+
+bool MeetsOnDay(const ScheduleItem& item, int y, int m, int day, const DateTime& from,
+                const DateTime& to) {
+  int sy, sm, sd, sh, smi, ss, ey, em, ed, eh, emi, es;
+  if (!item.Start.Split(sy, sm, sd, sh, smi, ss) || !item.End.Split(ey, em, ed, eh, emi, es))
+    return false;
+  const DateTime s = DateTime::FromParts(y, m, day, sh, smi, ss);
+  const DateTime e = DateTime::FromParts(y, m, day, eh, emi, es);
+  return Meets(s, e, from, to);
+}
+
+bool InRange(const ScheduleItem& item, const DateTime& from) {
+  return item.RepStart <= from && from <= item.RepEnd;
+}
+
+bool NthRule(const ScheduleItem& item, int y, int m, const DateTime& from, const DateTime& to) {
+  int days[7];
+  const int n = CandidateDays(y, m, item.RepY, item.RepZ, days);
+  for (int i = 0; i < n; ++i)
+    if (MeetsOnDay(item, y, m, days[i], from, to) && InRange(item, from)) return true;
+  return false;
+}
+
+bool MonthDistanceFits(const ScheduleItem& item, int fy, int fm) {
+  if (item.RepX < 1) return false;
+  const int k = (fy - item.RepStart.Year()) * 12 + (fm - item.RepStart.Month());
+  return k % item.RepX == 0;
+}
+
+}  // namespace
+
+bool OccursDirect(const ScheduleItem& item, const DateTime& from, const DateTime& to,
+                  bool& handled) {
+  handled = true;
+  if (item.SyncFlag == SyncDeleted) return false;
+  switch (item.RepType) {
+    case 0:
+      return Meets(item.Start, item.End, from, to);
+    case 1:
+    case 2:
+      handled = false;
+      return false;
+    default:
+      break;
+  }
+  if (item.RepType < 3 || item.RepType > 6) return false;
+  int fy, fm, fd, fh, fmi, fs;
+  if (!from.Split(fy, fm, fd, fh, fmi, fs)) return false;
+  switch (item.RepType) {
+    case 3:
+      if (!MonthDistanceFits(item, fy, fm)) return false;
+      return MeetsOnDay(item, fy, fm, item.RepY, from, to) && InRange(item, from);
+    case 4:
+      if (!MonthDistanceFits(item, fy, fm) || from < item.RepStart || from > item.RepEnd)
+        return false;
+      return NthRule(item, fy, fm, from, to);
+    case 5:
+      if (item.RepX < 1 || item.RepX > 12) return false;
+      return MeetsOnDay(item, fy, item.RepX, item.RepY, from, to) && InRange(item, from);
+    case 6:
+      if (fm != item.RepX) return false;
+      return NthRule(item, fy, fm, from, to);
+  }
+  return false;
+}
+
+}  // namespace detail
+
+namespace {
+
+constexpr int64_t kDay = DateTime::kSecondsPerDay;
+
+// Smallest k >= 0 with base + k*period > bound.
+int64_t FirstAbove(int64_t base, int64_t period, int64_t bound) {
+  if (base > bound) return 0;
+  return DateTime::FloorDiv(bound - base, period) + 1;
+}
+
+// Is there a k >= 0 with s_k = base + k*period, e_k = s_k + delta such that
+// [s_k, e_k] meets [from, to), s_k > lower (if has_lower) and s_k <= upper?
+bool ArithmeticMeets(int64_t base, int64_t period, int64_t delta, int64_t from, int64_t to,
+                     bool has_lower, int64_t lower, int64_t upper) {
+  // Overlap: e_k > from and s_k < to, i.e. s_k > from - delta.
+  int64_t bound = from - delta;
+  if (has_lower) bound = std::max(bound, lower);
+  const int64_t k = FirstAbove(base, period, bound);
+  const int64_t s = base + k * period;
+  if (s < to && s <= upper) return true;
+  // Zero-length occurrence exactly at `from`.
+  if (delta == 0 && from >= base && (from - base) % period == 0 && from <= upper &&
+      (!has_lower || from > lower))
+    return true;
+  return false;
+}
+
+}  // namespace
+
+bool Occurs(const ScheduleItem& item, const DateTime& from, const DateTime& to) {
+  bool handled = true;
+  const bool direct = detail::OccursDirect(item, from, to, handled);
+  if (handled) return direct;
+  if (item.RepX < 1) return false;
+  if (!item.Start.IsValid() || !item.End.IsValid() || !item.RepStart.IsValid() ||
+      !item.RepEnd.IsValid() || !from.IsValid() || !to.IsValid())
+    return false;
+  const int64_t ts = item.Start.SecondsOfDay();
+  const int64_t delta = item.End.SecondsOfDay() - ts;
+  const int64_t f = from.LinearSeconds();
+  const int64_t t = to.LinearSeconds();
+  const int64_t rep_end = item.RepEnd.LinearSeconds();
+
+  if (item.RepType == 1) {
+    // The walk visits s_k while s_k <= RepEnd and s_k <= to.
+    const int64_t base = item.RepStart.LinearSeconds() + ts;
+    return ArithmeticMeets(base, item.RepX * kDay, delta, f, t, false, 0, std::min(rep_end, t));
+  }
+
+  const int w = from.DayOfWeek();
+  if (!(item.RepY & (1 << (w - 1)))) return false;
+  const int64_t sunday = item.RepStart.DayNumber() - (item.RepStart.DayOfWeek() - 1);
+  const int64_t base = (sunday + w - 1) * kDay + ts;
+  return ArithmeticMeets(base, 7 * item.RepX * kDay, delta, f, t, true,
+                         item.RepStart.LinearSeconds(), rep_end);
+}
+
+DateTime NextAlarmTime(const ScheduleItem& item, const DateTime& now_in) {
+  if (!now_in.IsValid()) return NoAlarmMarker();
+  const DateTime now = now_in.AddSeconds(-now_in.Second());
+  const bool repeats = item.RepType != 0;
+  const DateTime& limit = repeats ? item.RepEnd : item.Start;
+  // Without a valid end the day-by-day search would never stop.
+  if (!limit.IsValid()) return NoAlarmMarker();
+  int sh, smi, ss, y, m, d;
+  {
+    int a, b, c;
+    if (!item.Start.Split(a, b, c, sh, smi, ss)) return NoAlarmMarker();
+  }
+  DateTime day = now.DateOnly();
+  // Days before the rule's first day (or a single item's start day) never
+  // occur, so the search may begin there.
+  const DateTime first = repeats ? item.RepStart : item.Start;
+  if (first.IsValid() && first.DateOnly() > day) day = first.DateOnly();
+  while (true) {
+    const DateTime next = day.AddDays(1);
+    if (Occurs(item, day, next)) {
+      int h, mi, s;
+      if (!day.Split(y, m, d, h, mi, s)) return NoAlarmMarker();
+      const DateTime cand = DateTime::FromParts(y, m, d, sh, smi, 0).AddSeconds(-int64_t{item.Alarm});
+      if (cand > now) return cand;
+    }
+    day = next;
+    if (day.Year() < 0) return NoAlarmMarker();
+    if (repeats ? item.RepEnd < day : item.Start < day) return NoAlarmMarker();
+  }
+}
+
+DateTime NextAlarmTime(const ScheduleItem& item) { return NextAlarmTime(item, Now()); }
+
+}  // namespace kv
