@@ -1,0 +1,68 @@
+#pragma once
+// The one owner of the user's database file: the items, the settings row
+// and the list of known users. Operations report 1 for success and 0 for
+// failure; no exception leaves the store.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "model/ScheduleItem.h"
+
+namespace kv {
+
+struct UserEntry {
+  int32_t UserID = 0;
+  std::string UserName;     // CP932
+  std::string DisplayName;  // CP932; from the server, not stored
+  int32_t Writable = 0;     // 1: the signed-in user may change this user's items
+  int32_t RowTop = 0;       // written by the other users' layout
+  int32_t RowBottom = 0;
+};
+
+struct StoreSettings {
+  std::string UserName;
+  std::string ServerName;
+  int32_t ServerPort = 0;
+  std::string Password;
+  DateTime LastUpdate;
+};
+
+class ItemStore {
+ public:
+  using Bookmark = int64_t;  // a rowid; 0 = no current row
+
+  ItemStore();
+  ~ItemStore();
+  ItemStore(const ItemStore&) = delete;
+  ItemStore& operator=(const ItemStore&) = delete;
+
+  int CreateStore(const std::string& path);
+  int OpenStore(const std::string& path);
+  void CloseStore();
+  bool IsOpen() const;
+
+  int ReadFirstItem(ScheduleItem& out);
+  int ReadNextItem(ScheduleItem& out);
+  int InsertItem(const ScheduleItem& item);
+  int UpdateItemByIndex(const ScheduleItem& item);
+  int MarkItemDeleted(const ScheduleItem& item);
+  int PurgeDeletedItems(int days);
+  Bookmark GetItemPosition() const;
+  void SetItemPosition(Bookmark b);
+
+  int ReadSettings(std::string& user_name, std::string& server_name, int32_t& server_port,
+                   std::string& password, DateTime& last_update);
+  int WriteSettings(const std::string& user_name, const std::string& server_name,
+                    int32_t server_port, const std::string& password);
+  int TouchLastUpdate();
+  void LoadUserList(std::vector<UserEntry>& users);
+  // Returns 1 when the list was rewritten, 0 when it was left unchanged.
+  int SaveUserList(const std::vector<UserEntry>& users);
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace kv
