@@ -1,0 +1,100 @@
+#pragma once
+// The client side of the schedule server conversation: one connection,
+// one sign-in and one request per operation, and the synchronisation.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "model/DateTime.h"
+#include "model/ScheduleItem.h"
+#include "store/ItemStore.h"
+#include "sync/Notifier.h"
+#include "sync/TcpChannel.h"
+#include "sync/WireRecord.h"
+
+namespace kv {
+
+// Process-wide connection state shared by every SyncClient.
+struct ConnectionState {
+  std::string UserName;
+  std::string ServerName;
+  int32_t ServerPort = 0;
+  std::string Password;
+  int Online = 0;
+  DateTime LastConnectFailure = DateTime::FromParts(2000, 8, 15);
+  DateSpan ClockOffset;  // local clock minus server clock
+  int ConnectTimeoutMs = 10000;
+  int IoTimeoutMs = 30000;
+  // Settings under which a background fetch was refused; such fetches are
+  // not retried (nor the message shown again) until the settings change.
+  std::string RefusedSettings;
+};
+ConnectionState& GlobalConnection();
+
+enum RequestCode : int32_t {
+  RequestAddItem = 1,
+  RequestUpdateItem = 2,
+  RequestDeleteItem = 3,
+  RequestUpload = 5,
+  RequestDownload = 6,
+  RequestUserList = 12,
+  RequestUserItems = 13,
+};
+
+// Who asks: repaint-driven fetches are Background.
+enum class Fetch { Interactive, Background };
+
+class SyncClient {
+ public:
+  // notifier may be null (no main window): nothing is shown.
+  explicit SyncClient(ConnectionState& state = GlobalConnection(), UserNotifier* notifier = nullptr);
+  ~SyncClient();
+
+  int CheckConnection();
+  // Sends the sign-in lines, reads the result and the server's time, sets
+  // ClockOffset. Returns the server's code; transport failure gives
+  // kLoginBroken (the caller treats it as a failed connection).
+  static constexpr int32_t kLoginBroken = INT32_MIN;
+  int32_t Login(InStream& in, OutStream& out, const std::string& user_name);
+
+  int AddItem(const ScheduleItem& item) { return ItemRequest(RequestAddItem, state_.UserName, item); }
+  int UpdateItem(const ScheduleItem& item) { return ItemRequest(RequestUpdateItem, state_.UserName, item); }
+  int DeleteItem(const ScheduleItem& item) { return ItemRequest(RequestDeleteItem, state_.UserName, item); }
+  int AddItemFor(const std::string& user, const ScheduleItem& item) { return ItemRequest(RequestAddItem, user, item); }
+  int UpdateItemFor(const std::string& user, const ScheduleItem& item) { return ItemRequest(RequestUpdateItem, user, item); }
+  int DeleteItemFor(const std::string& user, const ScheduleItem& item) { return ItemRequest(RequestDeleteItem, user, item); }
+
+  // On failure users is left as it was.
+  bool GetUserList(std::vector<UserEntry>& users, Fetch mode = Fetch::Interactive);
+  // Fills items while refresh_references is 1, then clears it. Always false.
+  bool GetUserItems(const std::vector<UserEntry>& refs, const DateTime& date,
+                    std::vector<ScheduleItem>& items, int& refresh_references);
+
+  // 1 when it ran to the end (also without a server), 0 on a refused sign-in.
+  int Synchronize(ItemStore& store, const std::function<void()>& load_visible_items);
+
+  int Disconnect();
+
+ private:
+  int ItemRequest(int32_t code, const std::string& user, const ScheduleItem& item);
+  // Opens the streams and signs in. 1 signed in; 0 no connection (or it
+  // broke); -1 refused (message shown unless suppressed).
+  int Open(const std::string& user, Fetch mode);
+  // A connection that broke mid-conversation counts as a failed attempt.
+  void Broken();
+  void Status(const char* text);
+  void Show(const char* utf8, const std::string& suffix = {});
+  std::string SettingsKey() const;
+  int Download(ItemStore& store, const DateTime& last_update);
+  int Upload(ItemStore& store, const DateTime& last_update);
+
+  ConnectionState& state_;
+  UserNotifier* notifier_;
+  TcpChannel channel_;
+  std::unique_ptr<InStream> in_;
+  std::unique_ptr<OutStream> out_;
+};
+
+}  // namespace kv
