@@ -11,6 +11,7 @@
 #include "model/ScheduleItem.h"
 #include "store/ItemStore.h"
 #include "sync/Notifier.h"
+#include "sync/RequestCodes.h"
 #include "sync/TcpChannel.h"
 #include "sync/WireRecord.h"
 
@@ -32,16 +33,6 @@ struct ConnectionState {
   std::string RefusedSettings;
 };
 ConnectionState& GlobalConnection();
-
-enum RequestCode : int32_t {
-  RequestAddItem = 1,
-  RequestUpdateItem = 2,
-  RequestDeleteItem = 3,
-  RequestUpload = 5,
-  RequestDownload = 6,
-  RequestUserList = 12,
-  RequestUserItems = 13,
-};
 
 // Who asks: repaint-driven fetches are Background.
 enum class Fetch { Interactive, Background };
