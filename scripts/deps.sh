@@ -10,7 +10,7 @@ PACKAGES=(
   libical-dev
   qt6-base-dev qt6-base-dev-tools
   fonts-noto-cjk xvfb xauth
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev python3
 )
 
 missing=()
