@@ -1,7 +1,9 @@
 #pragma once
 // The one owner of the user's database file: the items, the settings row
 // and the list of known users. Operations report 1 for success and 0 for
-// failure; no exception leaves the store.
+// failure; no exception leaves the store. Every change is one transaction,
+// so a failed change (full disk, read-only or damaged file) leaves the file
+// as it was. The file stays locked against other processes while open.
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -48,7 +50,10 @@ class ItemStore {
   int UpdateItemByIndex(const ScheduleItem& item);
   int MarkItemDeleted(const ScheduleItem& item);
   int PurgeDeletedItems(int days);
+  // The current row of the item table, shared by the walk and the look-ups
+  // by Index; 0 when there is none (past the last row).
   Bookmark GetItemPosition() const;
+  // Makes the row current again; 0 puts the position past the last row.
   void SetItemPosition(Bookmark b);
 
   int ReadSettings(std::string& user_name, std::string& server_name, int32_t& server_port,

@@ -1,0 +1,727 @@
+#include "store/ItemStore.h"
+
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstring>
+#include <string_view>
+
+#include "model/Clock.h"
+#include "store/StoreValues.h"
+
+namespace kv {
+
+namespace {
+
+// MySelf columns in creation order; the statements below bind and read
+// them in this order (parameters 1..26, result columns 1..26 after rowid).
+enum Col {
+  cUserID, cSubject, cPlace, cExecute, cType, cPrivate, cUpdated, cStart, cEnd, cAlarm,
+  cAlarmTime, cDesc, cColor, cRepType, cRepX, cRepY, cRepZ, cRepStart, cRepEnd, cIndex,
+  cSyncFlag, cAttr1, cAttr2, cAttr3, cAttr4, cAttr5, kColCount
+};
+
+constexpr const char* kItemColumns =
+    "\"UserID\",\"Subject\",\"Place\",\"Execute\",\"Type\",\"Private\",\"Updated\",\"Start\","
+    "\"End\",\"Alarm\",\"AlarmTime\",\"Desc\",\"Color\",\"RepType\",\"RepX\",\"RepY\",\"RepZ\","
+    "\"RepStart\",\"RepEnd\",\"Index\",\"SyncFlag\",\"Attr1\",\"Attr2\",\"Attr3\",\"Attr4\","
+    "\"Attr5\"";
+
+// Memo columns are BLOB (no affinity: the CP932 bytes stay as written),
+// Long columns INTEGER, Date columns REAL day counts.
+constexpr const char* kSchema =
+    "CREATE TABLE \"System\"(\"Version\" BLOB,\"UserName\" BLOB,\"ServerName\" BLOB,"
+    "\"ServerPort\" INTEGER,\"Password\" BLOB,\"LastUpdate\" REAL);"
+    "CREATE TABLE \"UserList\"(\"UserName\" BLOB,\"UserID\" INTEGER);"
+    "CREATE TABLE \"MySelf\"(\"UserID\" INTEGER,\"Subject\" BLOB,\"Place\" BLOB,"
+    "\"Execute\" BLOB,\"Type\" INTEGER,\"Private\" INTEGER,\"Updated\" REAL,\"Start\" REAL,"
+    "\"End\" REAL,\"Alarm\" INTEGER,\"AlarmTime\" REAL,\"Desc\" BLOB,\"Color\" INTEGER,"
+    "\"RepType\" INTEGER,\"RepX\" INTEGER,\"RepY\" INTEGER,\"RepZ\" INTEGER,\"RepStart\" REAL,"
+    "\"RepEnd\" REAL,\"Index\" REAL,\"SyncFlag\" INTEGER,\"Attr1\" BLOB,\"Attr2\" BLOB,"
+    "\"Attr3\" BLOB,\"Attr4\" BLOB,\"Attr5\" BLOB);";
+
+// Look-ups by Index are logarithmic; entries with equal Index are ordered
+// by rowid inside the index, i.e. in table order.
+constexpr const char* kIndexSchema =
+    "CREATE INDEX IF NOT EXISTS \"MySelfByIndex\" ON \"MySelf\"(\"Index\")";
+
+// ---- values in and out ----
+
+void BindText(sqlite3_stmt* st, int i, const std::string& s) {
+  if (s.empty()) {
+    sqlite3_bind_null(st, i);
+  } else {
+    sqlite3_bind_blob64(st, i, s.data(), s.size(), SQLITE_STATIC);
+  }
+}
+
+void BindDate(sqlite3_stmt* st, int i, const DateTime& d) {
+  if (d.IsValid()) {
+    sqlite3_bind_double(st, i, d.OleValue());
+  } else {
+    sqlite3_bind_null(st, i);
+  }
+}
+
+void ReadText(sqlite3_stmt* st, int i, std::string& out) {
+  switch (sqlite3_column_type(st, i)) {
+    case SQLITE_NULL:
+      out.clear();
+      return;
+    case SQLITE_BLOB:
+    case SQLITE_TEXT: {
+      const void* p = sqlite3_column_blob(st, i);
+      const int n = sqlite3_column_bytes(st, i);
+      if (p && n > 0) {
+        out.assign(static_cast<const char*>(p), static_cast<size_t>(n));
+      } else {
+        out.clear();
+      }
+      return;
+    }
+    default: {  // a number in a text column reads as its decimal form
+      const unsigned char* p = sqlite3_column_text(st, i);
+      const int n = sqlite3_column_bytes(st, i);
+      out.assign(p ? reinterpret_cast<const char*>(p) : "", p ? static_cast<size_t>(n) : 0);
+      return;
+    }
+  }
+}
+
+std::string_view ColumnBytes(sqlite3_stmt* st, int i) {
+  const void* p = sqlite3_column_blob(st, i);
+  const int n = sqlite3_column_bytes(st, i);
+  if (!p || n <= 0) return {};
+  return {static_cast<const char*>(p), static_cast<size_t>(n)};
+}
+
+// Integers keep their low 32 bits (a colour written unsigned by another
+// program reads back the same); other types convert or read as 0.
+int32_t ReadInt(sqlite3_stmt* st, int i) {
+  switch (sqlite3_column_type(st, i)) {
+    case SQLITE_INTEGER:
+      return static_cast<int32_t>(static_cast<uint32_t>(sqlite3_column_int64(st, i)));
+    case SQLITE_FLOAT:
+      return store_detail::IntFromReal(sqlite3_column_double(st, i)).value_or(0);
+    case SQLITE_TEXT:
+    case SQLITE_BLOB:
+      return store_detail::IntFromText(ColumnBytes(st, i)).value_or(0);
+    default:
+      return 0;
+  }
+}
+
+DateTime ReadDate(sqlite3_stmt* st, int i) {
+  switch (sqlite3_column_type(st, i)) {
+    case SQLITE_FLOAT:
+    case SQLITE_INTEGER:
+      return DateTime::FromOle(sqlite3_column_double(st, i));
+    case SQLITE_TEXT:
+    case SQLITE_BLOB:
+      return store_detail::DateFromText(ColumnBytes(st, i));
+    default:
+      return DateTime::Invalid();
+  }
+}
+
+void BindItem(sqlite3_stmt* st, const ScheduleItem& it) {
+  auto p = [](Col c) { return static_cast<int>(c) + 1; };
+  sqlite3_bind_int(st, p(cUserID), it.UserID);
+  BindText(st, p(cSubject), it.Subject);
+  BindText(st, p(cPlace), it.Place);
+  BindText(st, p(cExecute), it.Execute);
+  sqlite3_bind_int(st, p(cType), it.Type);
+  sqlite3_bind_int(st, p(cPrivate), it.Private);
+  BindDate(st, p(cUpdated), it.Updated);
+  BindDate(st, p(cStart), it.Start);
+  BindDate(st, p(cEnd), it.End);
+  sqlite3_bind_int(st, p(cAlarm), it.Alarm);
+  BindDate(st, p(cAlarmTime), it.AlarmTime);
+  BindText(st, p(cDesc), it.Desc);
+  sqlite3_bind_int(st, p(cColor), static_cast<int32_t>(it.Color));
+  sqlite3_bind_int(st, p(cRepType), it.RepType);
+  sqlite3_bind_int(st, p(cRepX), it.RepX);
+  sqlite3_bind_int(st, p(cRepY), it.RepY);
+  sqlite3_bind_int(st, p(cRepZ), it.RepZ);
+  BindDate(st, p(cRepStart), it.RepStart);
+  BindDate(st, p(cRepEnd), it.RepEnd);
+  BindDate(st, p(cIndex), it.Index);
+  sqlite3_bind_int(st, p(cSyncFlag), it.SyncFlag);
+  BindText(st, p(cAttr1), it.Attr1);
+  BindText(st, p(cAttr2), it.Attr2);
+  BindText(st, p(cAttr3), it.Attr3);
+  BindText(st, p(cAttr4), it.Attr4);
+  BindText(st, p(cAttr5), it.Attr5);
+}
+
+// Result column 0 is the rowid; the item columns follow.
+void ReadItem(sqlite3_stmt* st, ScheduleItem& it) {
+  auto c = [](Col col) { return static_cast<int>(col) + 1; };
+  it.UserID = ReadInt(st, c(cUserID));
+  ReadText(st, c(cSubject), it.Subject);
+  ReadText(st, c(cPlace), it.Place);
+  ReadText(st, c(cExecute), it.Execute);
+  it.Type = ReadInt(st, c(cType));
+  it.Private = ReadInt(st, c(cPrivate));
+  it.Updated = ReadDate(st, c(cUpdated));
+  it.Start = ReadDate(st, c(cStart));
+  it.End = ReadDate(st, c(cEnd));
+  it.Alarm = ReadInt(st, c(cAlarm));
+  it.AlarmTime = ReadDate(st, c(cAlarmTime));
+  ReadText(st, c(cDesc), it.Desc);
+  it.Color = static_cast<uint32_t>(ReadInt(st, c(cColor)));
+  it.RepType = ReadInt(st, c(cRepType));
+  it.RepX = ReadInt(st, c(cRepX));
+  it.RepY = ReadInt(st, c(cRepY));
+  it.RepZ = ReadInt(st, c(cRepZ));
+  it.RepStart = ReadDate(st, c(cRepStart));
+  it.RepEnd = ReadDate(st, c(cRepEnd));
+  it.Index = ReadDate(st, c(cIndex));
+  it.SyncFlag = ReadInt(st, c(cSyncFlag));
+  ReadText(st, c(cAttr1), it.Attr1);
+  ReadText(st, c(cAttr2), it.Attr2);
+  ReadText(st, c(cAttr3), it.Attr3);
+  ReadText(st, c(cAttr4), it.Attr4);
+  ReadText(st, c(cAttr5), it.Attr5);
+  it.ClearCellRects();
+}
+
+// A prepared statement that is reset and cleared of its bindings whenever
+// it goes out of use, so no statement stays active between operations.
+class Stmt {
+ public:
+  Stmt() = default;
+  ~Stmt() { sqlite3_finalize(st_); }
+  Stmt(const Stmt&) = delete;
+  Stmt& operator=(const Stmt&) = delete;
+
+  bool Prepare(sqlite3* db, const std::string& sql) {
+    sqlite3_finalize(st_);
+    st_ = nullptr;
+    return sqlite3_prepare_v3(db, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &st_, nullptr) ==
+           SQLITE_OK;
+  }
+  void Finalize() {
+    sqlite3_finalize(st_);
+    st_ = nullptr;
+  }
+  sqlite3_stmt* get() const { return st_; }
+  void Reset() const {
+    sqlite3_reset(st_);
+    sqlite3_clear_bindings(st_);
+  }
+
+ private:
+  sqlite3_stmt* st_ = nullptr;
+};
+
+// Resets the statement when the scope ends.
+class Use {
+ public:
+  explicit Use(const Stmt& s) : s_(s) { s_.Reset(); }
+  ~Use() { s_.Reset(); }
+  Use(const Use&) = delete;
+  Use& operator=(const Use&) = delete;
+  sqlite3_stmt* operator*() const { return s_.get(); }
+
+ private:
+  const Stmt& s_;
+};
+
+// Runs a statement that returns no rows.
+bool Run(const Stmt& s) {
+  Use u(s);
+  return sqlite3_step(*u) == SQLITE_DONE;
+}
+
+bool Exec(sqlite3* db, const char* sql) {
+  return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+// The single text value of a one-row pragma, or "" on failure.
+std::string PragmaText(sqlite3* db, const char* sql) {
+  sqlite3_stmt* st = nullptr;
+  std::string r;
+  if (sqlite3_prepare_v2(db, sql, -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW) {
+    const unsigned char* t = sqlite3_column_text(st, 0);
+    if (t) r = reinterpret_cast<const char*>(t);
+  }
+  sqlite3_finalize(st);
+  return r;
+}
+
+// Removes a file this store created, with the journal files of a failed
+// creation.
+void RemoveCreated(const std::string& path) {
+  ::unlink(path.c_str());
+  ::unlink((path + "-wal").c_str());
+  ::unlink((path + "-journal").c_str());
+  ::unlink((path + "-shm").c_str());
+}
+
+}  // namespace
+
+struct ItemStore::Impl {
+  sqlite3* db = nullptr;
+
+  Stmt begin, commit, rollback;
+  Stmt walk;  // item rows from a rowid on, in table order
+  Stmt find_number, find_text;
+  Stmt insert, update, mark_deleted;
+  Stmt purge_select, purge_delete;
+  Stmt settings_read, settings_write, touch;
+  Stmt users_read, users_clear, users_add;
+
+  // The shared current row.
+  enum class Pos { BeforeFirst, AtRow, PastEnd };
+  Pos pos = Pos::BeforeFirst;
+  int64_t row = 0;
+  // The walk statement has just returned `row` and can go on stepping.
+  bool walk_live = false;
+
+  ~Impl() { Close(); }
+
+  void Close() {
+    for (Stmt* s : {&begin, &commit, &rollback, &walk, &find_number, &find_text, &insert, &update,
+                    &mark_deleted, &purge_select, &purge_delete, &settings_read, &settings_write,
+                    &touch, &users_read, &users_clear, &users_add}) {
+      s->Finalize();
+    }
+    if (db) sqlite3_close_v2(db);
+    db = nullptr;
+    pos = Pos::BeforeFirst;
+    row = 0;
+    walk_live = false;
+  }
+
+  // Connection settings shared by creation and opening. The lock is taken
+  // at once and kept until the store is closed.
+  bool Configure() {
+    sqlite3_extended_result_codes(db, 1);
+    if (sqlite3_db_readonly(db, "main") != 0) return false;
+    if (!Exec(db, "PRAGMA locking_mode=EXCLUSIVE")) return false;
+    if (PragmaText(db, "PRAGMA journal_mode=WAL") != "wal") return false;
+    if (!Exec(db, "PRAGMA synchronous=FULL")) return false;
+    if (!Exec(db, "PRAGMA cache_size=-16384")) return false;
+    if (!Exec(db, "BEGIN EXCLUSIVE")) return false;
+    if (!Exec(db, "COMMIT")) {
+      Exec(db, "ROLLBACK");
+      return false;
+    }
+    return true;
+  }
+
+  // Prepares every statement; a missing table or column fails here.
+  bool PrepareAll() {
+    const std::string cols = kItemColumns;
+    std::string params;
+    for (int i = 1; i <= kColCount; ++i) params += (i > 1 ? ",?" : "?") + std::to_string(i);
+    std::string sets;
+    {
+      std::string_view rest = kItemColumns;
+      int i = 1;
+      while (!rest.empty()) {
+        const size_t comma = rest.find(',');
+        sets += (i > 1 ? "," : "") + std::string(rest.substr(0, comma)) + "=?" + std::to_string(i);
+        ++i;
+        rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
+      }
+    }
+    return begin.Prepare(db, "BEGIN IMMEDIATE") && commit.Prepare(db, "COMMIT") &&
+           rollback.Prepare(db, "ROLLBACK") &&
+           walk.Prepare(db, "SELECT rowid," + cols +
+                                " FROM \"MySelf\" WHERE rowid>=?1 ORDER BY rowid") &&
+           find_number.Prepare(db, "SELECT rowid,\"Index\" FROM \"MySelf\" WHERE \"Index\" "
+                                   "BETWEEN ?1 AND ?2") &&
+           // Texts and blobs sort after every number in the index.
+           find_text.Prepare(db, "SELECT rowid,\"Index\" FROM \"MySelf\" WHERE \"Index\">=''") &&
+           insert.Prepare(db, "INSERT INTO \"MySelf\"(" + cols + ") VALUES(" + params + ")") &&
+           update.Prepare(db, "UPDATE \"MySelf\" SET " + sets + " WHERE rowid=?" +
+                                  std::to_string(kColCount + 1)) &&
+           mark_deleted.Prepare(db, "UPDATE \"MySelf\" SET \"SyncFlag\"=4 WHERE rowid=?1") &&
+           purge_select.Prepare(db, "SELECT rowid,\"Updated\" FROM \"MySelf\" WHERE "
+                                    "\"SyncFlag\"=4") &&
+           purge_delete.Prepare(db, "DELETE FROM \"MySelf\" WHERE rowid=?1") &&
+           settings_read.Prepare(db, "SELECT \"UserName\",\"ServerName\",\"ServerPort\","
+                                     "\"Password\",\"LastUpdate\",\"Version\" FROM \"System\" "
+                                     "ORDER BY rowid LIMIT 1") &&
+           settings_write.Prepare(db, "UPDATE \"System\" SET \"UserName\"=?1,\"ServerName\"=?2,"
+                                      "\"ServerPort\"=?3,\"Password\"=?4 WHERE rowid=(SELECT "
+                                      "min(rowid) FROM \"System\")") &&
+           touch.Prepare(db, "UPDATE \"System\" SET \"LastUpdate\"=?1 WHERE rowid=(SELECT "
+                             "min(rowid) FROM \"System\")") &&
+           users_read.Prepare(db, "SELECT \"UserName\",\"UserID\" FROM \"UserList\" ORDER BY "
+                                  "rowid") &&
+           users_clear.Prepare(db, "DELETE FROM \"UserList\"") &&
+           users_add.Prepare(db, "INSERT INTO \"UserList\"(\"UserName\",\"UserID\") "
+                                 "VALUES(?1,?2)");
+  }
+
+  // A damaged file is refused at opening rather than found row by row.
+  bool Healthy() { return PragmaText(db, "PRAGMA quick_check") == "ok"; }
+
+  // Any change ends a walk in progress: the walk picks up again from the
+  // current row when it is next asked for a row.
+  void StopWalk() {
+    if (walk_live) walk.Reset();
+    walk_live = false;
+  }
+
+  bool Begin() {
+    StopWalk();
+    return Run(begin);
+  }
+  bool Commit() {
+    if (Run(commit)) return true;
+    Abort();
+    return false;
+  }
+  void Abort() {
+    if (!sqlite3_get_autocommit(db)) Run(rollback);
+  }
+
+  // Steps the walk from rowid `from` on (or continues it) and reads one row.
+  int WalkFrom(int64_t from, bool continue_walk, ScheduleItem& out) {
+    sqlite3_stmt* st = walk.get();
+    if (!continue_walk) {
+      walk.Reset();
+      sqlite3_bind_int64(st, 1, from);
+    }
+    walk_live = false;
+    const int rc = sqlite3_step(st);
+    if (rc == SQLITE_ROW) {
+      ReadItem(st, out);
+      row = sqlite3_column_int64(st, 0);
+      pos = Pos::AtRow;
+      walk_live = true;
+      return 1;
+    }
+    walk.Reset();
+    if (rc == SQLITE_DONE) {
+      pos = Pos::PastEnd;
+      row = 0;
+    }
+    return 0;
+  }
+
+  // rowid of the first row in table order whose Index equals `index`;
+  // 0 when there is none, -1 on an engine error.
+  int64_t Find(const DateTime& index) {
+    if (!index.IsValid()) return 0;
+    int64_t best = 0;
+    // Stored day counts round to the second, so a window of a little more
+    // than a second either side holds every numeric candidate.
+    const double v = index.OleValue();
+    const double w = 1.5 / 86400.0;
+    for (const Stmt* s : {&find_number, &find_text}) {
+      Use u(*s);
+      if (s == &find_number) {
+        sqlite3_bind_double(*u, 1, v - w);
+        sqlite3_bind_double(*u, 2, v + w);
+      }
+      int rc;
+      while ((rc = sqlite3_step(*u)) == SQLITE_ROW) {
+        const int64_t id = sqlite3_column_int64(*u, 0);
+        if ((best == 0 || id < best) && ReadDate(*u, 1) == index) best = id;
+      }
+      if (rc != SQLITE_DONE) return -1;
+    }
+    return best;
+  }
+
+  // The found row becomes current; not found leaves the position past the
+  // last row, as a scan that found nothing would.
+  void MoveTo(int64_t id) {
+    if (id > 0) {
+      pos = Pos::AtRow;
+      row = id;
+    } else {
+      pos = Pos::PastEnd;
+      row = 0;
+    }
+  }
+};
+
+ItemStore::ItemStore() : impl_(std::make_unique<Impl>()) {}
+ItemStore::~ItemStore() = default;
+
+bool ItemStore::IsOpen() const { return impl_->db != nullptr; }
+
+void ItemStore::CloseStore() { impl_->Close(); }
+
+int ItemStore::CreateStore(const std::string& path) {
+  try {
+    Impl& s = *impl_;
+    s.Close();
+    // The file is made here, private to the user (it holds the password),
+    // and never over an existing one.
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) return 0;
+    ::close(fd);
+    bool ok = sqlite3_open_v2(path.c_str(), &s.db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
+                              nullptr) == SQLITE_OK &&
+              s.Configure();
+    if (ok) {
+      ok = Exec(s.db, "BEGIN EXCLUSIVE") && Exec(s.db, kSchema) && Exec(s.db, kIndexSchema) &&
+           Exec(s.db, "INSERT INTO \"System\" VALUES(CAST('1.00' AS BLOB),NULL,NULL,0,NULL,"
+                      "36526.0)") &&
+           Exec(s.db, "COMMIT");
+      if (!ok) Exec(s.db, "ROLLBACK");
+    }
+    ok = ok && s.PrepareAll();
+    if (!ok) {
+      s.Close();
+      RemoveCreated(path);
+      return 0;
+    }
+    return 1;
+  } catch (...) {
+    impl_->Close();
+    return 0;
+  }
+}
+
+int ItemStore::OpenStore(const std::string& path) {
+  try {
+    Impl& s = *impl_;
+    s.Close();
+    const bool ok = sqlite3_open_v2(path.c_str(), &s.db,
+                                    SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
+                                    nullptr) == SQLITE_OK &&
+                    s.Configure() && s.PrepareAll() && s.Healthy() && Exec(s.db, kIndexSchema);
+    if (!ok) {
+      s.Close();
+      return 0;
+    }
+    return 1;
+  } catch (...) {
+    impl_->Close();
+    return 0;
+  }
+}
+
+int ItemStore::ReadFirstItem(ScheduleItem& out) {
+  if (!IsOpen()) return 0;
+  try {
+    return impl_->WalkFrom(INT64_MIN, false, out);
+  } catch (...) {
+    impl_->StopWalk();
+    return 0;
+  }
+}
+
+int ItemStore::ReadNextItem(ScheduleItem& out) {
+  if (!IsOpen()) return 0;
+  Impl& s = *impl_;
+  try {
+    switch (s.pos) {
+      case Impl::Pos::PastEnd:
+        return 0;
+      case Impl::Pos::BeforeFirst:
+        return s.WalkFrom(INT64_MIN, false, out);
+      case Impl::Pos::AtRow:
+        if (s.walk_live) return s.WalkFrom(0, true, out);
+        if (s.row == INT64_MAX) {
+          s.MoveTo(0);
+          return 0;
+        }
+        return s.WalkFrom(s.row + 1, false, out);
+    }
+    return 0;
+  } catch (...) {
+    s.StopWalk();
+    return 0;
+  }
+}
+
+int ItemStore::InsertItem(const ScheduleItem& item) {
+  if (!IsOpen()) return 0;
+  Impl& s = *impl_;
+  s.StopWalk();
+  Use u(s.insert);
+  BindItem(*u, item);
+  return sqlite3_step(*u) == SQLITE_DONE ? 1 : 0;
+}
+
+int ItemStore::UpdateItemByIndex(const ScheduleItem& item) {
+  if (!IsOpen()) return 0;
+  Impl& s = *impl_;
+  if (!s.Begin()) return 0;
+  const int64_t id = s.Find(item.Index);
+  bool ok = id > 0;
+  if (ok) {
+    Use u(s.update);
+    BindItem(*u, item);
+    sqlite3_bind_int64(*u, kColCount + 1, id);
+    ok = sqlite3_step(*u) == SQLITE_DONE;
+  }
+  if (id < 0 || !ok) {
+    s.Abort();
+    if (id == 0) s.MoveTo(0);
+    return 0;
+  }
+  if (!s.Commit()) return 0;
+  s.MoveTo(id);
+  return 1;
+}
+
+int ItemStore::MarkItemDeleted(const ScheduleItem& item) {
+  if (!IsOpen()) return 0;
+  Impl& s = *impl_;
+  if (!s.Begin()) return 0;
+  const int64_t id = s.Find(item.Index);
+  bool ok = id > 0;
+  if (ok) {
+    Use u(s.mark_deleted);
+    sqlite3_bind_int64(*u, 1, id);
+    ok = sqlite3_step(*u) == SQLITE_DONE;
+  }
+  if (id < 0 || !ok) {
+    s.Abort();
+    if (id == 0) s.MoveTo(0);
+    return 0;
+  }
+  if (!s.Commit()) return 0;
+  s.MoveTo(id);
+  return 1;
+}
+
+int ItemStore::PurgeDeletedItems(int days) {
+  if (!IsOpen()) return 0;
+  Impl& s = *impl_;
+  try {
+    const DateTime now = Now();
+    if (!s.Begin()) return 0;
+    std::vector<int64_t> doomed;
+    bool ok;
+    {
+      Use u(s.purge_select);
+      int rc;
+      while ((rc = sqlite3_step(*u)) == SQLITE_ROW) {
+        const DateTime updated = ReadDate(*u, 1);
+        // Strictly more than N days: a tombstone exactly N days old stays.
+        if (now.IsValid() && updated.IsValid() &&
+            now.LinearSeconds() - updated.LinearSeconds() >
+                static_cast<int64_t>(days) * DateTime::kSecondsPerDay) {
+          doomed.push_back(sqlite3_column_int64(*u, 0));
+        }
+      }
+      ok = rc == SQLITE_DONE;
+    }
+    for (size_t i = 0; ok && i < doomed.size(); ++i) {
+      Use u(s.purge_delete);
+      sqlite3_bind_int64(*u, 1, doomed[i]);
+      ok = sqlite3_step(*u) == SQLITE_DONE;
+    }
+    if (!ok) {
+      s.Abort();
+      return 0;
+    }
+    if (!s.Commit()) return 0;
+    s.MoveTo(0);
+    return 1;
+  } catch (...) {
+    s.Abort();
+    return 0;
+  }
+}
+
+ItemStore::Bookmark ItemStore::GetItemPosition() const {
+  return impl_->pos == Impl::Pos::AtRow ? impl_->row : 0;
+}
+
+void ItemStore::SetItemPosition(Bookmark b) {
+  impl_->StopWalk();
+  impl_->MoveTo(b);
+}
+
+int ItemStore::ReadSettings(std::string& user_name, std::string& server_name,
+                            int32_t& server_port, std::string& password, DateTime& last_update) {
+  if (!IsOpen()) return 0;
+  try {
+    Use u(impl_->settings_read);
+    if (sqlite3_step(*u) != SQLITE_ROW) return 0;
+    std::string un, sn, pw;
+    ReadText(*u, 0, un);
+    ReadText(*u, 1, sn);
+    const int32_t port = ReadInt(*u, 2);
+    ReadText(*u, 3, pw);
+    const DateTime last = ReadDate(*u, 4);
+    user_name = std::move(un);
+    server_name = std::move(sn);
+    server_port = port;
+    password = std::move(pw);
+    last_update = last;
+    return 1;
+  } catch (...) {
+    return 0;
+  }
+}
+
+int ItemStore::WriteSettings(const std::string& user_name, const std::string& server_name,
+                             int32_t server_port, const std::string& password) {
+  if (!IsOpen()) return 0;
+  Impl& s = *impl_;
+  s.StopWalk();
+  Use u(s.settings_write);
+  BindText(*u, 1, user_name);
+  BindText(*u, 2, server_name);
+  sqlite3_bind_int(*u, 3, server_port);
+  BindText(*u, 4, password);
+  return sqlite3_step(*u) == SQLITE_DONE && sqlite3_changes(s.db) == 1 ? 1 : 0;
+}
+
+int ItemStore::TouchLastUpdate() {
+  if (!IsOpen()) return 0;
+  Impl& s = *impl_;
+  s.StopWalk();
+  Use u(s.touch);
+  BindDate(*u, 1, Now());
+  return sqlite3_step(*u) == SQLITE_DONE && sqlite3_changes(s.db) == 1 ? 1 : 0;
+}
+
+void ItemStore::LoadUserList(std::vector<UserEntry>& users) {
+  users.clear();
+  if (!IsOpen()) return;
+  try {
+    std::vector<UserEntry> read;
+    Use u(impl_->users_read);
+    int rc;
+    while ((rc = sqlite3_step(*u)) == SQLITE_ROW) {
+      UserEntry e;
+      ReadText(*u, 0, e.UserName);
+      e.UserID = ReadInt(*u, 1);
+      read.push_back(std::move(e));
+    }
+    // A list that cannot be read whole is not offered at all.
+    if (rc == SQLITE_DONE) users = std::move(read);
+  } catch (...) {
+    users.clear();
+  }
+}
+
+int ItemStore::SaveUserList(const std::vector<UserEntry>& users) {
+  if (!IsOpen()) return 0;
+  Impl& s = *impl_;
+  // One transaction: a failure keeps the old list whole instead of a part
+  // of the new one.
+  if (!s.Begin()) return 0;
+  bool ok = Run(s.users_clear);
+  for (size_t i = 0; ok && i < users.size(); ++i) {
+    Use u(s.users_add);
+    const std::string& name = users[i].UserName;
+    // An empty name is an empty value here, not Null.
+    sqlite3_bind_blob64(*u, 1, name.empty() ? "" : name.data(), name.size(), SQLITE_STATIC);
+    sqlite3_bind_int(*u, 2, users[i].UserID);
+    ok = sqlite3_step(*u) == SQLITE_DONE;
+  }
+  if (!ok) {
+    s.Abort();
+    return 0;
+  }
+  return s.Commit() ? 1 : 0;
+}
+
+}  // namespace kv

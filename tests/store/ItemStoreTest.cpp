@@ -1,0 +1,556 @@
+#include "store/ItemStore.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <map>
+#include <random>
+#include <sstream>
+
+#include "tests/store/StoreTestRows.h"
+#include "tests/support/TestSupport.h"
+
+namespace kv {
+namespace {
+
+using test::D;
+using test::Describe;
+using test::J;
+using test::MakeRow;
+using test::RawExec;
+using test::RawValue;
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  std::stringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+class StoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_EQ(store.CreateStore(path), 1); }
+  // Closes the store so the file can be looked at or altered directly.
+  void Reopen(const std::string& sql = "") {
+    store.CloseStore();
+    std::string err;
+    if (!sql.empty()) {
+      ASSERT_TRUE(RawExec(path, sql, &err)) << err;
+    }
+    ASSERT_EQ(store.OpenStore(path), 1);
+  }
+  std::string Raw(const std::string& sql) {
+    store.CloseStore();
+    std::string v = RawValue(path, sql);
+    EXPECT_EQ(store.OpenStore(path), 1);
+    return v;
+  }
+
+  test::TempDir dir;
+  std::string path = dir.File("user.mdb");
+  ItemStore store;
+};
+
+TEST_F(StoreTest, NewStoreHoldsTheInitialRowsAndIsPrivate) {
+  struct stat st {};
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+  std::string un = "x", sn = "x", pw = "x";
+  int32_t port = -1;
+  DateTime last;
+  ASSERT_EQ(store.ReadSettings(un, sn, port, pw, last), 1);
+  EXPECT_EQ(un, "");
+  EXPECT_EQ(sn, "");
+  EXPECT_EQ(pw, "");
+  EXPECT_EQ(port, 0);
+  EXPECT_EQ(last, D(2000, 1, 1));
+  std::vector<UserEntry> users(2);
+  store.LoadUserList(users);
+  EXPECT_TRUE(users.empty());
+  ScheduleItem it;
+  EXPECT_EQ(store.ReadFirstItem(it), 0);
+  EXPECT_EQ(store.ReadNextItem(it), 0);
+
+  // The file itself: the columns in creation order and the one System row.
+  auto columns = [&](const std::string& table) {
+    return Raw("SELECT group_concat(name || ':' || type, ',') FROM pragma_table_info('" + table +
+               "')");
+  };
+  EXPECT_EQ(columns("System"),
+            "text:Version:BLOB,UserName:BLOB,ServerName:BLOB,ServerPort:INTEGER,Password:BLOB,"
+            "LastUpdate:REAL");
+  EXPECT_EQ(columns("UserList"), "text:UserName:BLOB,UserID:INTEGER");
+  EXPECT_EQ(columns("MySelf"),
+            "text:UserID:INTEGER,Subject:BLOB,Place:BLOB,Execute:BLOB,Type:INTEGER,"
+            "Private:INTEGER,Updated:REAL,Start:REAL,End:REAL,Alarm:INTEGER,AlarmTime:REAL,"
+            "Desc:BLOB,Color:INTEGER,RepType:INTEGER,RepX:INTEGER,RepY:INTEGER,RepZ:INTEGER,"
+            "RepStart:REAL,RepEnd:REAL,Index:REAL,SyncFlag:INTEGER,Attr1:BLOB,Attr2:BLOB,"
+            "Attr3:BLOB,Attr4:BLOB,Attr5:BLOB");
+  EXPECT_EQ(Raw("SELECT count(*) FROM System"), "integer:1");
+  EXPECT_EQ(Raw("SELECT Version FROM System"), "blob:1.00");
+  EXPECT_EQ(Raw("SELECT UserName FROM System"), "(null)");
+  EXPECT_EQ(Raw("SELECT ServerPort FROM System"), "integer:0");
+  EXPECT_EQ(Raw("SELECT LastUpdate FROM System"), "real:36526.0");
+}
+
+TEST(StoreCreate, RefusesAnExistingFileAndAMissingFolder) {
+  test::TempDir dir;
+  const std::string path = dir.File("user.mdb");
+  {
+    std::ofstream f(path, std::ios::binary);
+    f << "someone's data";
+  }
+  ItemStore store;
+  EXPECT_EQ(store.CreateStore(path), 0);
+  EXPECT_FALSE(store.IsOpen());
+  EXPECT_EQ(ReadFile(path), "someone's data");
+
+  const std::string missing = dir.File("no-such-folder/user.mdb");
+  EXPECT_EQ(store.CreateStore(missing), 0);
+  EXPECT_EQ(::access(missing.c_str(), F_OK), -1);
+  EXPECT_EQ(store.OpenStore(dir.File("absent.mdb")), 0);
+  EXPECT_EQ(::access(dir.File("absent.mdb").c_str(), F_OK), -1);
+}
+
+TEST(StoreOpen, RefusesFilesThatAreNotWholeStores) {
+  test::TempDir dir;
+  ItemStore store;
+  const std::string text = dir.File("text.mdb");
+  {
+    std::ofstream f(text, std::ios::binary);
+    for (int i = 0; i < 500; ++i) f << "this is not a database file, line " << i << "\n";
+  }
+  EXPECT_EQ(store.OpenStore(text), 0);
+  EXPECT_FALSE(store.IsOpen());
+
+  const std::string empty = dir.File("empty.mdb");
+  std::ofstream(empty).close();
+  EXPECT_EQ(store.OpenStore(empty), 0);
+
+  // A store of many pages cut in half, and one with a page overwritten.
+  const std::string whole = dir.File("whole.mdb");
+  ASSERT_EQ(store.CreateStore(whole), 1);
+  for (int n = 1; n <= 300; ++n) ASSERT_EQ(store.InsertItem(MakeRow(n, 0)), 1);
+  store.CloseStore();
+  const std::string bytes = ReadFile(whole);
+  ASSERT_GT(bytes.size(), 40000u);
+  const std::string cut = dir.File("cut.mdb");
+  std::ofstream(cut, std::ios::binary) << bytes.substr(0, bytes.size() / 2);
+  EXPECT_EQ(store.OpenStore(cut), 0);
+  const std::string damaged = dir.File("damaged.mdb");
+  std::string bad = bytes;
+  for (size_t i = 0; i < 4096; ++i) bad[bytes.size() / 2 + i] = static_cast<char>(i * 7 + 3);
+  std::ofstream(damaged, std::ios::binary) << bad;
+  EXPECT_EQ(store.OpenStore(damaged), 0);
+
+  for (const char* table : {"MySelf", "UserList", "System"}) {
+    const std::string lacking = dir.File(std::string("no") + table + ".mdb");
+    std::ofstream(lacking, std::ios::binary) << bytes;
+    ASSERT_TRUE(RawExec(lacking, std::string("DROP TABLE ") + table));
+    EXPECT_EQ(store.OpenStore(lacking), 0) << table;
+  }
+  const std::string lacking_column = dir.File("nocolumn.mdb");
+  std::ofstream(lacking_column, std::ios::binary) << bytes;
+  ASSERT_TRUE(RawExec(lacking_column, "ALTER TABLE MySelf DROP COLUMN Attr5"));
+  EXPECT_EQ(store.OpenStore(lacking_column), 0);
+
+  // The original still opens and reads whole.
+  ASSERT_EQ(store.OpenStore(whole), 1);
+  EXPECT_EQ(test::AllRows(store).size(), 300u);
+}
+
+TEST_F(StoreTest, ItemsReadBackAsWritten) {
+  ScheduleItem a = MakeRow(3, 1);  // empty Place and Attr4
+  ASSERT_EQ(a.Place, "");
+  a.Subject = J("会議 ～ ①");   // CP932-only characters, bytes kept as they are
+  a.Desc = J("一行目\r\n二行目");
+  a.Color = 0xFFFFFFFFu;
+  a.Alarm = -1;
+  a.AlarmTime = DateTime();  // the zero date
+  a.RepStart = D(1850, 3, 1, 6, 0, 0);  // before the day-count epoch
+  ScheduleItem b = MakeRow(4, 2);
+  b.Start = DateTime::Invalid();  // the store accepts any record
+  b.End = DateTime::Null();
+  for (int i = 0; i < 3; ++i) b.CellRects[i] = CellRect{1, 2, 3, 4};
+  ASSERT_EQ(store.InsertItem(a), 1);
+  ASSERT_EQ(store.InsertItem(b), 1);
+  Reopen();
+
+  ScheduleItem got;
+  ASSERT_EQ(store.ReadFirstItem(got), 1);
+  EXPECT_EQ(Describe(got), Describe(a));
+  ASSERT_EQ(store.ReadNextItem(got), 1);
+  EXPECT_EQ(got.Start.GetStatus(), DateTime::invalid);
+  // A date without a value is stored as Null and reads back invalid.
+  EXPECT_EQ(got.End.GetStatus(), DateTime::invalid);
+  EXPECT_TRUE(got.CellRects[0].IsEmpty());
+  b.Start = b.End = DateTime::Invalid();
+  EXPECT_EQ(Describe(got), Describe(b));
+  EXPECT_EQ(store.ReadNextItem(got), 0);
+  EXPECT_EQ(store.ReadNextItem(got), 0);
+
+  EXPECT_EQ(Raw("SELECT Place FROM MySelf WHERE rowid=1"), "(null)");
+  EXPECT_EQ(Raw("SELECT typeof(Subject) FROM MySelf WHERE rowid=1"), "text:blob");
+  EXPECT_EQ(Raw("SELECT Color FROM MySelf WHERE rowid=1"), "integer:-1");
+  EXPECT_EQ(Raw("SELECT typeof(\"Index\") FROM MySelf WHERE rowid=1"), "text:real");
+  EXPECT_EQ(Raw("SELECT \"End\" FROM MySelf WHERE rowid=2"), "(null)");
+}
+
+TEST_F(StoreTest, ValuesOfOtherTypesAreConverted) {
+  ScheduleItem it = MakeRow(1, 0);
+  ASSERT_EQ(store.InsertItem(it), 1);
+  Reopen(
+      "UPDATE MySelf SET Start='2004/08/15 10:00:00', \"End\"=CAST('2004/8/15' AS BLOB),"
+      " AlarmTime=38214, RepStart='someday', RepEnd=NULL, Updated='2004/2/30',"
+      " Type='abc', Alarm=2.5, RepX=3.5, Color=4294967295, RepY=NULL, Subject='plain text',"
+      " Place=42, \"Index\"='2004/01/01 00:00:01'");
+  ScheduleItem got;
+  ASSERT_EQ(store.ReadFirstItem(got), 1);
+  EXPECT_EQ(got.Start, D(2004, 8, 15, 10, 0, 0));
+  EXPECT_EQ(got.End, D(2004, 8, 15));
+  EXPECT_EQ(got.AlarmTime, D(2004, 8, 15));
+  EXPECT_EQ(got.RepStart.GetStatus(), DateTime::invalid);
+  EXPECT_EQ(got.RepEnd.GetStatus(), DateTime::invalid);
+  EXPECT_EQ(got.Updated.GetStatus(), DateTime::invalid);
+  EXPECT_EQ(got.Type, 0);
+  EXPECT_EQ(got.Alarm, 2);  // half to even
+  EXPECT_EQ(got.RepX, 4);
+  EXPECT_EQ(got.Color, 0xFFFFFFFFu);
+  EXPECT_EQ(got.RepY, 0);
+  EXPECT_EQ(got.Subject, "plain text");
+  EXPECT_EQ(got.Place, "42");
+  EXPECT_EQ(got.Index, it.Index);
+
+  // The look-up by Index compares converted dates, so a text Index is found.
+  ScheduleItem changed = MakeRow(1, 5);
+  ASSERT_EQ(changed.Index, it.Index);
+  ASSERT_EQ(store.UpdateItemByIndex(changed), 1);
+  ASSERT_EQ(store.ReadFirstItem(got), 1);
+  EXPECT_EQ(Describe(got), Describe(changed));
+}
+
+// The walk, the look-ups and the shared position against a plain model:
+// a list in table order and a current row.
+TEST_F(StoreTest, RandomOperationsAgreeWithAListModel) {
+  struct Row {
+    int64_t id;
+    ScheduleItem item;
+  };
+  std::vector<Row> model;
+  enum { kBefore, kAt, kPast } pos = kBefore;
+  int64_t cur = 0;
+  int64_t next_id = 1;
+  std::mt19937 rng(20040815);
+  auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+  auto first_with = [&](const DateTime& index) -> Row* {
+    for (Row& r : model) {
+      if (r.item.Index == index) return &r;
+    }
+    return nullptr;
+  };
+  auto model_next = [&](ScheduleItem* out) -> int {
+    if (pos == kPast) return 0;
+    for (Row& r : model) {
+      if (pos == kBefore || r.id > cur) {
+        pos = kAt;
+        cur = r.id;
+        *out = r.item;
+        return 1;
+      }
+    }
+    pos = kPast;
+    return 0;
+  };
+  std::vector<int64_t> bookmarks;
+  int gen = 0;
+  for (int step = 0; step < 1500; ++step) {
+    SCOPED_TRACE("step " + std::to_string(step));
+    // Few distinct Index values, so duplicates are common.
+    const int n = 1 + pick(25);
+    ScheduleItem got, want;
+    switch (pick(8)) {
+      case 0:
+      case 1: {
+        ScheduleItem it = MakeRow(n, ++gen);
+        ASSERT_EQ(store.InsertItem(it), 1);
+        model.push_back({next_id++, it});
+        break;
+      }
+      case 2: {
+        ScheduleItem it = MakeRow(n, ++gen);
+        Row* r = first_with(it.Index);
+        ASSERT_EQ(store.UpdateItemByIndex(it), r ? 1 : 0);
+        if (r) {
+          r->item = it;
+          pos = kAt;
+          cur = r->id;
+        } else {
+          pos = kPast;
+        }
+        break;
+      }
+      case 3: {
+        ScheduleItem it = MakeRow(n, 0);
+        Row* r = first_with(it.Index);
+        ASSERT_EQ(store.MarkItemDeleted(it), r ? 1 : 0);
+        if (r) {
+          r->item.SyncFlag = SyncDeleted;
+          pos = kAt;
+          cur = r->id;
+        } else {
+          pos = kPast;
+        }
+        break;
+      }
+      case 4: {
+        const int r = store.ReadFirstItem(got);
+        pos = kBefore;
+        ASSERT_EQ(r, model_next(&want));
+        if (r) {
+          ASSERT_EQ(Describe(got), Describe(want));
+        }
+        break;
+      }
+      case 5:
+      case 6: {
+        const int r = store.ReadNextItem(got);
+        ASSERT_EQ(r, model_next(&want));
+        if (r) {
+          ASSERT_EQ(Describe(got), Describe(want));
+        }
+        break;
+      }
+      case 7:
+        if (pick(2) == 0 || bookmarks.empty()) {
+          const ItemStore::Bookmark b = store.GetItemPosition();
+          ASSERT_EQ(b, pos == kAt ? cur : 0);
+          if (b) bookmarks.push_back(b);
+        } else {
+          const int64_t b = bookmarks[static_cast<size_t>(pick(static_cast<int>(bookmarks.size())))];
+          store.SetItemPosition(b);
+          pos = kAt;
+          cur = b;
+        }
+        break;
+    }
+  }
+  Reopen();
+  std::vector<std::string> want_rows;
+  for (const Row& r : model) want_rows.push_back(Describe(r.item));
+  EXPECT_EQ(test::AllRows(store), want_rows);
+}
+
+TEST_F(StoreTest, SameIndexTwiceChangesOnlyTheFirst) {
+  ScheduleItem first = MakeRow(7, 0), second = MakeRow(7, 1), other = MakeRow(8, 0);
+  ASSERT_EQ(store.InsertItem(other), 1);
+  ASSERT_EQ(store.InsertItem(first), 1);
+  ASSERT_EQ(store.InsertItem(second), 1);
+  ScheduleItem changed = MakeRow(7, 9);
+  ASSERT_EQ(store.UpdateItemByIndex(changed), 1);
+  EXPECT_EQ(store.GetItemPosition(), 2);
+  ASSERT_EQ(store.MarkItemDeleted(MakeRow(7, 3)), 1);
+  changed.SyncFlag = SyncDeleted;
+  EXPECT_EQ(test::AllRows(store), (std::vector<std::string>{Describe(other), Describe(changed),
+                                                            Describe(second)}));
+  ScheduleItem none = MakeRow(99, 0);
+  EXPECT_EQ(store.UpdateItemByIndex(none), 0);
+  EXPECT_EQ(store.MarkItemDeleted(none), 0);
+  none.Index = DateTime::Invalid();
+  EXPECT_EQ(store.UpdateItemByIndex(none), 0);
+  EXPECT_EQ(test::AllRows(store).size(), 3u);
+}
+
+TEST_F(StoreTest, UpdateDuringAWalkKeepsTheWalkGoing) {
+  for (int n = 1; n <= 6; ++n) ASSERT_EQ(store.InsertItem(MakeRow(n, 0)), 1);
+  ScheduleItem it;
+  std::vector<std::string> seen;
+  for (int r = store.ReadFirstItem(it); r == 1; r = store.ReadNextItem(it)) {
+    int n = 0, gen = 0;
+    ASSERT_EQ(test::CheckRow(it, n, gen), "");
+    seen.push_back(it.Attr1);
+    // Rewrite a later row and an earlier one, then come back, as the
+    // synchronisation does.
+    const ItemStore::Bookmark here = store.GetItemPosition();
+    ASSERT_EQ(store.UpdateItemByIndex(MakeRow(n % 6 + 1, 1)), 1);
+    ASSERT_EQ(store.InsertItem(MakeRow(100 + n, 0)), 1);
+    store.SetItemPosition(here);
+    if (n >= 6) break;
+  }
+  // Each later row was rewritten before the walk reached it.
+  EXPECT_EQ(seen, (std::vector<std::string>{"1.0", "2.1", "3.1", "4.1", "5.1", "6.1"}));
+  store.SetItemPosition(0);
+  EXPECT_EQ(store.ReadNextItem(it), 0);
+}
+
+TEST_F(StoreTest, PurgeRemovesOnlyTombstonesOlderThanTheLimit) {
+  test::ScopedClock clock(D(2004, 9, 1, 12, 0, 0));
+  struct Case {
+    const char* name;
+    int64_t age_seconds;
+    bool deleted;
+    bool stays;
+  } cases[] = {
+      {"deleted 90 days ago", 90 * 86400, true, false},
+      {"deleted exactly 60 days ago", 60 * 86400, true, true},
+      {"deleted 60 days and a second ago", 60 * 86400 + 1, true, false},
+      {"deleted 59 days ago", 59 * 86400, true, true},
+      {"kept item 400 days old", 400 * 86400, false, true},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    ScheduleItem it = MakeRow(++n, 0);
+    it.SyncFlag = SyncClean;
+    it.Updated = clock.Now().AddSeconds(-c.age_seconds);
+    ASSERT_EQ(store.InsertItem(it), 1);
+    // Marking keeps the stored Updated: the age counts from the last edit.
+    if (c.deleted) {
+      ASSERT_EQ(store.MarkItemDeleted(it), 1);
+    }
+  }
+  // A tombstone whose Updated cannot be read is kept.
+  ScheduleItem unreadable = MakeRow(++n, 0);
+  unreadable.SyncFlag = SyncDeleted;
+  unreadable.Updated = DateTime::Invalid();
+  ASSERT_EQ(store.InsertItem(unreadable), 1);
+  ASSERT_EQ(store.PurgeDeletedItems(60), 1);
+  ScheduleItem it;
+  EXPECT_EQ(store.ReadNextItem(it), 0) << "the purge leaves the position past the end";
+
+  std::vector<std::string> left;
+  for (int r = store.ReadFirstItem(it); r == 1; r = store.ReadNextItem(it)) left.push_back(it.Attr1);
+  std::vector<std::string> want;
+  for (int i = 0; i < 5; ++i) {
+    if (cases[i].stays) want.push_back(std::to_string(i + 1) + ".0");
+  }
+  want.push_back("6.0");
+  EXPECT_EQ(left, want);
+  ASSERT_EQ(store.ReadFirstItem(it), 1);
+  EXPECT_EQ(it.Updated, clock.Now().AddSeconds(-60 * 86400));
+  EXPECT_EQ(it.SyncFlag, SyncDeleted);
+}
+
+TEST_F(StoreTest, SettingsRoundTripAndLeaveTheRestAlone) {
+  test::ScopedClock clock(D(2004, 8, 15, 9, 30, 5));
+  ASSERT_EQ(store.WriteSettings(J("山田"), "", 8080, J("秘密")), 1);
+  std::string un, sn = "x", pw;
+  int32_t port = 0;
+  DateTime last;
+  ASSERT_EQ(store.ReadSettings(un, sn, port, pw, last), 1);
+  EXPECT_EQ(un, J("山田"));
+  EXPECT_EQ(sn, "");
+  EXPECT_EQ(port, 8080);
+  EXPECT_EQ(pw, J("秘密"));
+  EXPECT_EQ(last, D(2000, 1, 1));
+  ASSERT_EQ(store.TouchLastUpdate(), 1);
+  ASSERT_EQ(store.ReadSettings(un, sn, port, pw, last), 1);
+  EXPECT_EQ(last, D(2004, 8, 15, 9, 30, 5));
+  EXPECT_EQ(un, J("山田"));
+  EXPECT_EQ(Raw("SELECT ServerName FROM System"), "(null)");
+  EXPECT_EQ(Raw("SELECT Version FROM System"), "blob:1.00");
+
+  // A System table without rows: every settings operation fails and the
+  // caller's values stay.
+  Reopen("DELETE FROM System");
+  un = "keep";
+  port = 77;
+  EXPECT_EQ(store.ReadSettings(un, sn, port, pw, last), 0);
+  EXPECT_EQ(un, "keep");
+  EXPECT_EQ(port, 77);
+  EXPECT_EQ(store.WriteSettings("a", "b", 1, "c"), 0);
+  EXPECT_EQ(store.TouchLastUpdate(), 0);
+  EXPECT_EQ(Raw("SELECT count(*) FROM System"), "integer:0");
+}
+
+TEST_F(StoreTest, UserListKeepsOrderAndEmptyNames) {
+  std::vector<UserEntry> users(3);
+  users[0].UserID = 12;
+  users[0].UserName = J("佐藤");
+  users[0].DisplayName = "not stored";
+  users[0].Writable = 1;
+  users[1].UserID = 3;
+  users[1].UserName = "";
+  users[2].UserID = -5;
+  users[2].UserName = "z";
+  ASSERT_EQ(store.SaveUserList(users), 1);
+  // The stored empty name is an empty value, not Null.
+  EXPECT_EQ(Raw("SELECT quote(UserName) FROM UserList WHERE UserID=3"), "text:X''");
+  std::vector<UserEntry> got(1);
+  store.LoadUserList(got);
+  ASSERT_EQ(got.size(), 3u);
+  for (size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(got[i].UserID, users[i].UserID);
+    EXPECT_EQ(got[i].UserName, users[i].UserName);
+    EXPECT_EQ(got[i].DisplayName, "");
+    EXPECT_EQ(got[i].Writable, 0);
+  }
+  std::reverse(users.begin(), users.end());
+  ASSERT_EQ(store.SaveUserList(users), 1);
+  store.LoadUserList(got);
+  ASSERT_EQ(got.size(), 3u);
+  EXPECT_EQ(got[0].UserID, -5);
+  EXPECT_EQ(got[2].UserID, 12);
+  ASSERT_EQ(store.SaveUserList({}), 1);
+  store.LoadUserList(got);
+  EXPECT_TRUE(got.empty());
+}
+
+// Runs `body` in a child process and returns its exit status.
+template <typename F>
+int InChild(F body) {
+  const pid_t pid = ::fork();
+  if (pid == 0) ::_exit(body());
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 255;
+}
+
+TEST_F(StoreTest, AnotherProcessCannotOpenTheStoreWhileItIsOpen) {
+  ASSERT_EQ(store.InsertItem(MakeRow(1, 0)), 1);
+  auto try_open = [&] {
+    ItemStore other;
+    const int r = other.OpenStore(path);
+    ScheduleItem it;
+    return r * 10 + (r ? other.ReadFirstItem(it) : 0);
+  };
+  EXPECT_EQ(InChild(try_open), 0);
+  EXPECT_EQ(InChild([&] { return ItemStore().CreateStore(path); }), 0);
+  // Still usable here, and still private while the log file exists.
+  ASSERT_EQ(store.InsertItem(MakeRow(2, 0)), 1);
+  struct stat st {};
+  if (::stat((path + "-wal").c_str(), &st) == 0) {
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+  }
+  store.CloseStore();
+  EXPECT_EQ(InChild(try_open), 11);
+}
+
+TEST(StoreClosed, OperationsFailWithoutAFile) {
+  ItemStore store;
+  ScheduleItem it;
+  std::string s;
+  int32_t p = 0;
+  DateTime d;
+  std::vector<UserEntry> users(1);
+  EXPECT_FALSE(store.IsOpen());
+  EXPECT_EQ(store.ReadFirstItem(it), 0);
+  EXPECT_EQ(store.ReadNextItem(it), 0);
+  EXPECT_EQ(store.InsertItem(it), 0);
+  EXPECT_EQ(store.UpdateItemByIndex(it), 0);
+  EXPECT_EQ(store.MarkItemDeleted(it), 0);
+  EXPECT_EQ(store.PurgeDeletedItems(60), 0);
+  EXPECT_EQ(store.ReadSettings(s, s, p, s, d), 0);
+  EXPECT_EQ(store.WriteSettings("", "", 0, ""), 0);
+  EXPECT_EQ(store.TouchLastUpdate(), 0);
+  EXPECT_EQ(store.SaveUserList({}), 0);
+  store.LoadUserList(users);
+  EXPECT_TRUE(users.empty());
+  EXPECT_EQ(store.GetItemPosition(), 0);
+  store.CloseStore();
+}
+
+}  // namespace
+}  // namespace kv
