@@ -1,0 +1,59 @@
+#include "view/Layouts.h"
+
+#include <cstdio>
+
+#include "view/Texts.h"
+
+namespace kv {
+
+const char* WeekdayName(int dow) {
+  static const char* const kNames[7] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+  return (dow >= 0 && dow < 7) ? kNames[dow] : "";
+}
+
+std::string ItemLabel(const ScheduleItem& item, const std::string& shown_text,
+                      const DateTime& day) {
+  const bool first_day = item.Start.Day() == day.Day();
+  if (item.RepType == 0 && !first_day) return "+ " + shown_text;
+  if (item.Type != 0) return shown_text;
+  char hm[16];
+  std::snprintf(hm, sizeof hm, "%02d:%02d ", item.Start.Hour(), item.Start.Minute());
+  return hm + shown_text;
+}
+
+void PaintView(ViewState& state, Surface& s, const Rect& area, ViewHost& host,
+               OtherUsersLayout* other_users) {
+  if (state.DrawEnabled == 0) return;
+  const TextMetrics m = s.Metrics();
+  s.SetTransparentBackground();
+  for (int i = 0; i < kDayCells; ++i) state.CellTable[i].rect = Rect{};
+  state.InvertedRect = Rect{};
+
+  switch (state.ViewMode) {
+    case MonthMode:
+      DrawMonthLayout(state, s, area, m);
+      break;
+    case WeekMode:
+    case DayMode:
+      DrawTimeGridLayout(state, s, area, m);
+      break;
+    case OtherUsersMode:
+      if (other_users) other_users->Draw(state, s, area, m);
+      break;
+    default:
+      break;
+  }
+
+  if (!s.IsPrinting()) {
+    if (const ScheduleItem* sel = state.SelectedOwnItem()) {
+      const Rect& first = sel->CellRects[0];
+      if (!first.IsEmpty()) {
+        s.InvertRect(first);
+        state.InvertedRect = first;
+      }
+    }
+  }
+  host.SetStatusText(1, state.Online == 1 ? "Online" : "Offline");
+}
+
+}  // namespace kv

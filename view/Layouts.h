@@ -1,0 +1,48 @@
+#pragma once
+// The calendar layouts and the paint that frames them. Each layout draws
+// into the area given, records CellTable entries and every item's
+// CellRects for hit testing.
+#include <string>
+
+#include "view/Surface.h"
+#include "view/ViewHost.h"
+#include "view/ViewState.h"
+
+namespace kv {
+
+inline constexpr int kUpArrowBitmap = 142;
+inline constexpr int kDownArrowBitmap = 143;
+inline constexpr int kArrowSize = 16;
+
+// "Sun" .. "Sat", 0 = Sunday.
+const char* WeekdayName(int dow);
+
+// The label of an item on `day`: "HH:MM text" for timed items, "text" for
+// all-day ones, "+ text" on a later day of a one-off item (only the day of
+// the month of Start is compared with that of `day`).
+std::string ItemLabel(const ScheduleItem& item, const std::string& shown_text,
+                      const DateTime& day);
+
+// "%d年%d月", and with a line break between year and month.
+std::string YearMonthText(int y, int m);
+std::string YearMonthTwoLines(int y, int m);
+
+void DrawMonthLayout(ViewState& state, Surface& s, const Rect& area, const TextMetrics& m);
+// WeekMode (seven columns) and DayMode (one); may correct FirstHour.
+void DrawTimeGridLayout(ViewState& state, Surface& s, const Rect& area, const TextMetrics& m);
+
+// The other users' week: drawn by a separate layout that talks to the
+// server during the paint. Without one, that mode paints only the frame.
+class OtherUsersLayout {
+ public:
+  virtual ~OtherUsersLayout() = default;
+  virtual void Draw(ViewState& state, Surface& s, const Rect& area, const TextMetrics& m) = 0;
+};
+
+// One paint: nothing while DrawEnabled is 0; otherwise clears the day
+// cells, draws the layout of ViewMode, re-inverts the selected item (not
+// when printing) and shows the online state in status pane 1.
+void PaintView(ViewState& state, Surface& s, const Rect& area, ViewHost& host,
+               OtherUsersLayout* other_users = nullptr);
+
+}  // namespace kv

@@ -1,0 +1,70 @@
+#include "view/RecordingSurface.h"
+
+namespace kv {
+
+void RecordingSurface::FillRect(const Rect& r, Color c) {
+  SurfaceOp op(SurfaceOp::Fill);
+  op.rect = r;
+  op.color = c;
+  Push(std::move(op));
+}
+
+void RecordingSurface::Frame3D(const Rect& r, Color tl, Color br) {
+  SurfaceOp op(SurfaceOp::Frame);
+  op.rect = r;
+  op.color = tl;
+  op.color2 = br;
+  Push(std::move(op));
+}
+
+void RecordingSurface::InvertRect(const Rect& r) {
+  SurfaceOp op(SurfaceOp::Invert);
+  op.rect = r;
+  Push(std::move(op));
+}
+
+void RecordingSurface::DrawBitmap(int id, int x, int y, int w, int h) {
+  SurfaceOp op(SurfaceOp::Bitmap);
+  op.rect = Rect{x, y, x + w, y + h};
+  op.id = id;
+  Push(std::move(op));
+}
+
+void RecordingSurface::SetTextColor(Color c) {
+  text_color_ = c;
+  SurfaceOp op(SurfaceOp::TextColor);
+  op.color = c;
+  Push(std::move(op));
+}
+
+void RecordingSurface::DrawText(const std::string& cp932, const Rect& r, TextAlign align) {
+  SurfaceOp op(SurfaceOp::Text);
+  op.rect = r;
+  op.color = text_color_;
+  op.text = cp932;
+  op.align = align;
+  Push(std::move(op));
+}
+
+std::vector<SurfaceOp> RecordingSurface::Find(SurfaceOp::Kind kind) const {
+  std::vector<SurfaceOp> out;
+  for (const auto& op : ops_)
+    if (op.kind == kind) out.push_back(op);
+  return out;
+}
+
+std::vector<SurfaceOp> RecordingSurface::FindText(const std::string& text) const {
+  std::vector<SurfaceOp> out;
+  for (const auto& op : ops_)
+    if (op.kind == SurfaceOp::Text && op.text == text) out.push_back(op);
+  return out;
+}
+
+std::vector<SurfaceOp> RecordingSurface::FindAt(SurfaceOp::Kind kind, const Rect& r) const {
+  std::vector<SurfaceOp> out;
+  for (const auto& op : ops_)
+    if (op.kind == kind && op.rect == r) out.push_back(op);
+  return out;
+}
+
+}  // namespace kv

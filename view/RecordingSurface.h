@@ -1,0 +1,62 @@
+#pragma once
+// A surface that records every call, with fixed text metrics, for tests
+// and benchmarks.
+#include <vector>
+
+#include "view/Surface.h"
+
+namespace kv {
+
+struct SurfaceOp {
+  enum Kind { Transparent, Fill, Frame, Invert, Bitmap, TextColor, Text };
+  explicit SurfaceOp(Kind k) : kind(k) {}
+  Kind kind;
+  Rect rect{};
+  Color color = 0;   // fill colour, top-left frame colour, text colour
+  Color color2 = 0;  // bottom-right frame colour
+  std::string text;  // CP932
+  TextAlign align = TextAlign::Left;
+  int id = 0;  // bitmap
+};
+
+class RecordingSurface : public Surface {
+ public:
+  explicit RecordingSurface(TextMetrics m = {16, 8}, bool printing = false)
+      : metrics_(m), printing_(printing) {}
+
+  TextMetrics Metrics() const override { return metrics_; }
+  bool IsPrinting() const override { return printing_; }
+  void SetPrinting(bool p) { printing_ = p; }
+
+  void SetTransparentBackground() override { Push(SurfaceOp(SurfaceOp::Transparent)); }
+  void FillRect(const Rect& r, Color c) override;
+  void Frame3D(const Rect& r, Color tl, Color br) override;
+  void InvertRect(const Rect& r) override;
+  void DrawBitmap(int id, int x, int y, int w, int h) override;
+  void SetTextColor(Color c) override;
+  // Recorded with the text colour in effect.
+  void DrawText(const std::string& cp932, const Rect& r, TextAlign align) override;
+
+  const std::vector<SurfaceOp>& ops() const { return ops_; }
+  void Clear() { ops_.clear(); }
+  // When off, only the text colour is tracked (for timing the layouts).
+  void SetRecording(bool on) { recording_ = on; }
+
+  // Queries for tests.
+  std::vector<SurfaceOp> Find(SurfaceOp::Kind kind) const;
+  std::vector<SurfaceOp> FindText(const std::string& text) const;
+  std::vector<SurfaceOp> FindAt(SurfaceOp::Kind kind, const Rect& r) const;
+
+ private:
+  void Push(SurfaceOp op) {
+    if (recording_) ops_.push_back(std::move(op));
+  }
+
+  TextMetrics metrics_;
+  bool printing_;
+  bool recording_ = true;
+  Color text_color_ = 0;
+  std::vector<SurfaceOp> ops_;
+};
+
+}  // namespace kv

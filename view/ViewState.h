@@ -1,0 +1,73 @@
+#pragma once
+// The calendar's shared state: one object, held by the main frame and
+// handed to the view, the navigation commands and the item operations.
+#include <array>
+#include <vector>
+
+#include "model/ScheduleItem.h"
+#include "store/ItemStore.h"
+
+namespace kv {
+
+enum ViewModes : int { MonthMode = 0, WeekMode = 1, DayMode = 2, OtherUsersMode = 3 };
+
+struct DayCell {
+  CellRect rect;
+  DateTime date;
+};
+
+inline constexpr int kDayCells = 42;
+inline constexpr int kUpArrowCell = 42;
+inline constexpr int kDownArrowCell = 43;
+inline constexpr int kCellTableSize = 44;
+
+struct ViewState {
+  int ViewMode = MonthMode;
+  DateTime SelectedDate;  // 00:00:00
+  DateTime AnchorDate;
+  int FirstHour = 9;
+  int OwnSelection = -1;
+  int ReferenceSelection = -1;
+  std::vector<ScheduleItem> VisibleItems;
+  std::vector<ScheduleItem> AlarmCandidates;
+  std::vector<UserEntry> ReferenceUsers;
+  std::vector<ScheduleItem> ReferenceItems;
+  std::array<DayCell, kCellTableSize> CellTable{};
+  CellRect InvertedRect{};
+  int DrawEnabled = 0;
+  int RefreshReferences = 1;
+  int Online = 0;
+
+  // Start-up values, with today from the process clock.
+  static ViewState Initial();
+
+  // The selected items; nullptr when the index is outside its array.
+  ScheduleItem* SelectedOwnItem();
+  const ScheduleItem* SelectedOwnItem() const;
+  const ScheduleItem* SelectedReferenceItem() const;
+};
+
+// Sort order of VisibleItems: by Start in MonthMode, longest first in the
+// other modes. -1, 0 or 1; invalid dates compare equal.
+int CompareItems(const ScheduleItem& a, const ScheduleItem& b, int view_mode);
+
+// Sorts by CompareItems without relying on it being a strict weak order
+// (an invalid date makes it not one): items whose key cannot be formed keep
+// their store order behind the others.
+void SortItems(std::vector<ScheduleItem>& items, int view_mode);
+
+// Row-by-row reading of the own item table (ItemStore has this shape).
+class ItemRows {
+ public:
+  virtual ~ItemRows() = default;
+  virtual int ReadFirstItem(ScheduleItem& out) = 0;
+  virtual int ReadNextItem(ScheduleItem& out) = 0;
+};
+
+// Rebuilds VisibleItems (the load window around AnchorDate's month, every
+// recurring item) and AlarmCandidates (alarms due before now + 2 hours).
+// The own selection follows its item by Index across the reload, since a
+// re-sort would otherwise leave the index on another item. Returns 1.
+int LoadVisibleItems(ViewState& state, ItemRows& rows);
+
+}  // namespace kv
