@@ -10,6 +10,13 @@
 #include "view/Layouts.h"
 #include "view/RecordingSurface.h"
 #include "view/ViewState.h"
+#ifdef KV_HAVE_STORE
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "view/StoreLoad.h"
+#endif
 
 using namespace kv;
 
@@ -104,6 +111,24 @@ int main() {
   std::printf("week_paint_1000_us: %.0f\n", week_small);
   std::printf("paint_growth: %.2f\n", week / week_small);
   std::printf("load_memory_rows_100000_us: %.0f\n", load);
+#ifdef KV_HAVE_STORE
+  {
+    // The same rows in a real store file.
+    char dir[] = "/tmp/kv-view-bench-XXXXXX";
+    if (!mkdtemp(dir)) return 1;
+    const std::string path = std::string(dir) + "/bench.mdb";
+    ItemStore store;
+    if (!store.CreateStore(path)) return 1;
+    for (const auto& it : rows.rows) store.InsertItem(it);
+    ViewState sst;
+    sst.AnchorDate = DateTime::FromDate(2005, 3, 9);
+    const double store_load = MedianUs([&] { LoadVisibleItems(sst, store); }, 3);
+    std::printf("load_store_rows_100000_us: %.0f\n", store_load);
+    store.CloseStore();
+    std::filesystem::remove_all(dir);
+  }
+#else
   std::printf("load_store_rows_100000_us: not measured\n");
+#endif
   return 0;
 }
