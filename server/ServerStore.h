@@ -1,0 +1,106 @@
+#pragma once
+// The server's database: users, write permissions and every user's items
+// with the server-side time of their last change. One SQLite connection,
+// serialised by a mutex; each change is one transaction. No exception
+// leaves this class.
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "model/ScheduleItem.h"
+
+struct sqlite3;
+
+namespace kv::server {
+
+struct User {
+  int32_t id = 0;
+  std::string name;     // CP932
+  std::string display;  // CP932
+};
+
+struct Permission {
+  int32_t actor = 0;   // may add, change and delete the items of
+  int32_t target = 0;
+};
+
+// Result of a sign-in. code: 0 signed in, -1 unknown user, -2 wrong password.
+struct SignIn {
+  int32_t code = -1;
+  int32_t owner = 0;   // whose items the connection works on (the signed-in name)
+  int32_t actor = 0;   // whose password was given
+  bool delegated() const { return code == 0 && actor != owner; }
+};
+
+// One entry of the user list as the signed-in user sees it.
+struct ListedUser {
+  User user;
+  int32_t writable = 0;
+};
+
+class ServerStore {
+ public:
+  ServerStore();
+  ~ServerStore();
+  ServerStore(const ServerStore&) = delete;
+  ServerStore& operator=(const ServerStore&) = delete;
+
+  // Opens or creates the database file; false with a reason on failure.
+  bool Open(const std::string& path, std::string* error = nullptr);
+  void Close();
+  // Durable commits (synchronous=FULL) are the default; off trades the
+  // last transactions before a power loss for speed.
+  void SetFullSync(bool full);
+
+  // User administration. Return false with a reason in *error.
+  // id 0 picks the next free ID.
+  bool AddUser(const std::string& name, const std::string& display, const std::string& password,
+               int32_t id, int32_t* assigned, std::string* error);
+  // Removes the user, their items and every permission naming them.
+  bool RemoveUser(const std::string& name, std::string* error);
+  bool SetPassword(const std::string& name, const std::string& password, std::string* error);
+  bool SetDisplayName(const std::string& name, const std::string& display, std::string* error);
+  bool Grant(const std::string& actor, const std::string& target, std::string* error);
+  bool Revoke(const std::string& actor, const std::string& target, std::string* error);
+  std::vector<User> Users();
+  std::vector<Permission> Permissions();
+  std::optional<User> FindUser(const std::string& name);
+
+  // The sign-in rule: the password of the named user signs in as that user;
+  // the password of another user who may write the named user's items signs
+  // in as the named user on behalf of that other user.
+  SignIn Authenticate(const std::string& name, const std::string& password);
+  bool MayWrite(int32_t actor, int32_t target);
+  std::vector<ListedUser> UserList(int32_t viewer);
+
+  // Item changes of the immediate requests; 1 done, 0 refused.
+  // Add refuses an Index that already names a live item of the owner.
+  int AddItem(int32_t owner, const ScheduleItem& item);
+  // Update writes the item whether or not the server had it.
+  int UpdateItem(int32_t owner, const ScheduleItem& item);
+  // Delete keeps a tombstone (SyncFlag 4) so the deletion reaches the
+  // owner's other clients.
+  int DeleteItem(int32_t owner, const ScheduleItem& item);
+  // Applies an upload in one transaction, last writer wins on Updated
+  // (a deletion wins a tie). Returns the number of records applied, or -1
+  // when the transaction failed and nothing was applied.
+  int ApplyUpload(int32_t owner, const std::vector<ScheduleItem>& items);
+
+  // Items (tombstones included) changed on the server at or after `since`;
+  // all of them when `since` is not a valid date.
+  std::vector<ScheduleItem> ChangedSince(int32_t owner, const DateTime& since);
+  // Live items (no tombstones).
+  std::vector<ScheduleItem> LiveItems(int32_t owner);
+  // A single stored item, tombstones included; for checks and tools.
+  std::optional<ScheduleItem> FindItem(int32_t owner, const DateTime& index);
+  int64_t ItemCount(int32_t owner);
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace kv::server
