@@ -442,6 +442,23 @@ struct ItemStore::Impl {
       row = 0;
     }
   }
+
+  // One change to the first row with `index`, as one transaction; the row
+  // becomes current on success, and a miss leaves the position past the end.
+  template <typename Change>
+  int ChangeByIndex(const DateTime& index, Change change) {
+    if (!Begin()) return 0;
+    const int64_t id = Find(index);
+    const bool ok = id > 0 && change(id);
+    if (id < 0 || !ok) {
+      Abort();
+      if (id == 0) MoveTo(0);
+      return 0;
+    }
+    if (!Commit()) return 0;
+    MoveTo(id);
+    return 1;
+  }
 };
 
 ItemStore::ItemStore() : impl_(std::make_unique<Impl>()) {}
@@ -548,44 +565,22 @@ int ItemStore::InsertItem(const ScheduleItem& item) {
 int ItemStore::UpdateItemByIndex(const ScheduleItem& item) {
   if (!IsOpen()) return 0;
   Impl& s = *impl_;
-  if (!s.Begin()) return 0;
-  const int64_t id = s.Find(item.Index);
-  bool ok = id > 0;
-  if (ok) {
+  return s.ChangeByIndex(item.Index, [&](int64_t id) {
     Use u(s.update);
     BindItem(*u, item);
     sqlite3_bind_int64(*u, kColCount + 1, id);
-    ok = sqlite3_step(*u) == SQLITE_DONE;
-  }
-  if (id < 0 || !ok) {
-    s.Abort();
-    if (id == 0) s.MoveTo(0);
-    return 0;
-  }
-  if (!s.Commit()) return 0;
-  s.MoveTo(id);
-  return 1;
+    return sqlite3_step(*u) == SQLITE_DONE;
+  });
 }
 
 int ItemStore::MarkItemDeleted(const ScheduleItem& item) {
   if (!IsOpen()) return 0;
   Impl& s = *impl_;
-  if (!s.Begin()) return 0;
-  const int64_t id = s.Find(item.Index);
-  bool ok = id > 0;
-  if (ok) {
+  return s.ChangeByIndex(item.Index, [&](int64_t id) {
     Use u(s.mark_deleted);
     sqlite3_bind_int64(*u, 1, id);
-    ok = sqlite3_step(*u) == SQLITE_DONE;
-  }
-  if (id < 0 || !ok) {
-    s.Abort();
-    if (id == 0) s.MoveTo(0);
-    return 0;
-  }
-  if (!s.Commit()) return 0;
-  s.MoveTo(id);
-  return 1;
+    return sqlite3_step(*u) == SQLITE_DONE;
+  });
 }
 
 int ItemStore::PurgeDeletedItems(int days) {
