@@ -1,11 +1,13 @@
 // Paint cost of the month and week layouts and the load over many rows.
+#include <benchmark/benchmark.h>
+
 #include <algorithm>
-#include <chrono>
 #include <memory>
 #include <cstdio>
 #include <random>
 #include <vector>
 
+#include "bench/common/Figures.h"
 #include "model/Clock.h"
 #include "view/Layouts.h"
 #include "view/RecordingSurface.h"
@@ -61,74 +63,97 @@ std::vector<ScheduleItem> MakeItems(int n, int repeating, std::mt19937& rng) {
   return v;
 }
 
-template <typename F>
-double MedianUs(F f, int runs) {
-  std::vector<double> t;
-  for (int i = 0; i < runs; ++i) {
-    auto a = std::chrono::steady_clock::now();
-    f();
-    t.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - a).count());
-  }
-  std::sort(t.begin(), t.end());
-  return t[t.size() / 2];
-}
-
-double PaintUs(int mode, std::vector<ScheduleItem> items) {
+ViewState PaintState(int mode, std::vector<ScheduleItem> items) {
   ViewState st;
   st.DrawEnabled = 1;
   st.ViewMode = mode;
   st.SelectedDate = st.AnchorDate = DateTime::FromDate(2005, 3, 9);
   SortItems(items, mode);
   st.VisibleItems = std::move(items);
+  return st;
+}
+
+const std::vector<ScheduleItem>& Items(int n) {
+  static std::vector<ScheduleItem> big, small;
+  if (big.empty()) {
+    std::mt19937 rng(42);
+    big = MakeItems(10000, 1000, rng);
+    small = MakeItems(1000, 100, rng);
+  }
+  return n == 10000 ? big : small;
+}
+
+void BM_Paint(benchmark::State& state) {
+  const int mode = static_cast<int>(state.range(0));
+  ViewState st = PaintState(mode, Items(static_cast<int>(state.range(1))));
   RecordingSurface s({16, 8});
   const Rect area{0, 0, 1200, 900};
   const TextMetrics m{16, 8};
-  return MedianUs([&] {
+  for (auto _ : state) {
     s.Clear();
     if (mode == MonthMode) DrawMonthLayout(st, s, area, m); else DrawTimeGridLayout(st, s, area, m);
-  }, 7);
+    benchmark::ClobberMemory();
+  }
 }
+BENCHMARK(BM_Paint)->Args({MonthMode, 10000})->Args({WeekMode, 10000})->Args({WeekMode, 1000})
+    ->Unit(benchmark::kMicrosecond);
+
+Rows& LoadRows() {
+  static Rows rows;
+  if (rows.rows.empty()) {
+    std::mt19937 rng(7);
+    rows.rows = MakeItems(100000, 10000, rng);
+  }
+  return rows;
+}
+
+void BM_LoadMemory(benchmark::State& state) {
+  ViewState st;
+  st.AnchorDate = DateTime::FromDate(2005, 3, 9);
+  for (auto _ : state) LoadVisibleItems(st, LoadRows());
+}
+BENCHMARK(BM_LoadMemory)->Unit(benchmark::kMicrosecond)->Iterations(5);
+
+#ifdef KV_HAVE_STORE
+void BM_LoadStore(benchmark::State& state) {
+  // The same rows in a real store file.
+  char dir[] = "/tmp/kv-view-bench-XXXXXX";
+  if (!mkdtemp(dir)) {
+    state.SkipWithError("no temporary folder");
+    return;
+  }
+  ItemStore store;
+  if (!store.CreateStore(std::string(dir) + "/bench.mdb")) {
+    state.SkipWithError("no store");
+    return;
+  }
+  for (const auto& it : LoadRows().rows) store.InsertItem(it);
+  ViewState st;
+  st.AnchorDate = DateTime::FromDate(2005, 3, 9);
+  for (auto _ : state) LoadVisibleItems(st, store);
+  store.CloseStore();
+  std::filesystem::remove_all(dir);
+}
+BENCHMARK(BM_LoadStore)->Unit(benchmark::kMicrosecond)->Iterations(5);
+#endif
 
 }  // namespace
 
-int main() {
-  std::mt19937 rng(42);
-  auto big = MakeItems(10000, 1000, rng);
-  auto small = MakeItems(1000, 100, rng);
-  const double month = PaintUs(MonthMode, big);
-  const double week = PaintUs(WeekMode, big);
-  const double week_small = PaintUs(WeekMode, small);
-
+int main(int argc, char** argv) {
   Clock::SetInstance(std::make_shared<FixedClock>(DateTime::FromParts(2005, 3, 9, 12, 0, 0)));
-  Rows rows;
-  rows.rows = MakeItems(100000, 10000, rng);
-  ViewState st;
-  st.AnchorDate = DateTime::FromDate(2005, 3, 9);
-  const double load = MedianUs([&] { LoadVisibleItems(st, rows); }, 3);
-
-  std::printf("month_paint_us: %.0f\n", month);
-  std::printf("week_paint_us: %.0f\n", week);
-  std::printf("week_paint_1000_us: %.0f\n", week_small);
-  std::printf("paint_growth: %.2f\n", week / week_small);
-  std::printf("load_memory_rows_100000_us: %.0f\n", load);
+  benchmark::Initialize(&argc, argv);
+  kv::bench::CapturingReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+  const double us = 1e-3;
+  const double week = reporter.Ns("BM_Paint/1/10000"), week_small = reporter.Ns("BM_Paint/1/1000");
+  kv::bench::Figure("month_paint_us", reporter.Ns("BM_Paint/0/10000") * us);
+  kv::bench::Figure("week_paint_us", week * us);
+  kv::bench::Figure("week_paint_1000_us", week_small * us);
+  kv::bench::Figure("paint_growth", week_small > 0 ? week / week_small : 0);
+  kv::bench::Figure("load_memory_rows_100000_us", reporter.Ns("BM_LoadMemory/iterations:5") * us);
 #ifdef KV_HAVE_STORE
-  {
-    // The same rows in a real store file.
-    char dir[] = "/tmp/kv-view-bench-XXXXXX";
-    if (!mkdtemp(dir)) return 1;
-    const std::string path = std::string(dir) + "/bench.mdb";
-    ItemStore store;
-    if (!store.CreateStore(path)) return 1;
-    for (const auto& it : rows.rows) store.InsertItem(it);
-    ViewState sst;
-    sst.AnchorDate = DateTime::FromDate(2005, 3, 9);
-    const double store_load = MedianUs([&] { LoadVisibleItems(sst, store); }, 3);
-    std::printf("load_store_rows_100000_us: %.0f\n", store_load);
-    store.CloseStore();
-    std::filesystem::remove_all(dir);
-  }
-#else
-  std::printf("load_store_rows_100000_us: not measured\n");
+  kv::bench::Figure("load_store_rows_100000_us", reporter.Ns("BM_LoadStore/iterations:5") * us);
 #endif
   return 0;
 }
