@@ -1,0 +1,412 @@
+#include "bench/server/LoadDriver.h"
+
+#include <stdlib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <cstdio>
+#include <filesystem>
+#include <latch>
+#include <memory>
+#include <random>
+#include <thread>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "model/DateTime.h"
+#include "model/ScheduleItem.h"
+#include "store/ItemStore.h"
+#include "sync/SyncClient.h"
+
+namespace kv::load {
+
+namespace {
+
+using Steady = std::chrono::steady_clock;
+
+const DateTime kIndexBase = DateTime::FromParts(2021, 1, 1);
+const DateTime kUpdatedBase = DateTime::FromParts(2021, 6, 1);
+// Each write of an item moves Updated on by a minute: far beyond the
+// client's 10 s tolerance and any jitter of its whole-second clock offset,
+// so every newer version really is newer wherever it is compared.
+constexpr int64_t kUpdatedStep = 60;
+// Each client's Indexes lie in a range of their own, in every account.
+constexpr int64_t kIndexRange = 1000000;
+
+struct Tracked {
+  int owner = 0;  // the client whose account holds the item
+  int version = 0;
+  bool live = false;
+  // A write that failed may or may not have reached the store: the item's
+  // state is unknown from then on, so it is neither used nor checked.
+  bool uncertain = false;
+  ScheduleItem item;        // as last sent
+  DateTime stored_updated;  // what the server must hold: sent less the clock offset
+};
+
+struct Counts {
+  uint64_t requests = 0, accepted = 0, wrong_reads = 0, errors = 0;
+  uint64_t adds = 0, updates = 0, deletes = 0, delegated = 0, user_lists = 0, syncs = 0;
+  int64_t max_offset = 0;
+  bool timed_out = false;
+};
+
+struct Client {
+  int n = 0;
+  std::string name, password;
+  int32_t id = 0;
+  int target = -1;  // the client whose items this one may also write
+  std::unique_ptr<ItemStore> local;
+  std::vector<Tracked> items;  // every item it wrote, own and delegated
+  int64_t next_seq = 0;
+  Counts counts;
+};
+
+struct Shared {
+  const LoadConfig& cfg;
+  std::vector<Client>& clients;
+  uint16_t port;
+  Steady::time_point deadline;
+};
+
+std::string MakeTempDir() {
+  const char* tmp = getenv("TMPDIR");
+  std::string tmpl = std::string(tmp && *tmp ? tmp : "/tmp") + "/kv-load-XXXXXX";
+  if (!mkdtemp(tmpl.data())) return {};
+  return tmpl;
+}
+
+ScheduleItem NewItem(const Client& c, int owner_id, int64_t seq) {
+  ScheduleItem it;
+  it.Index = kIndexBase.AddSeconds(c.n * kIndexRange + seq);
+  it.SyncFlag = SyncClean;
+  it.UserID = owner_id;
+  it.Type = 0;
+  it.Start = kIndexBase.AddDays(seq % 28).AddSeconds(9 * 3600);
+  it.End = it.Start.AddSeconds(3600);
+  it.Place = "room " + std::to_string(c.n);
+  it.Desc = std::string(static_cast<size_t>(seq % 160), 'd');
+  return it;
+}
+
+void Stamp(Tracked& t, int writer) {
+  ++t.version;
+  t.item.Updated = kUpdatedBase.AddSeconds(t.version * kUpdatedStep);
+  t.item.Subject = "c" + std::to_string(writer) + " i" + std::to_string(t.item.Index.LinearSeconds()) +
+                   " v" + std::to_string(t.version);
+}
+
+class Worker {
+ public:
+  Worker(Shared& sh, Client& c) : sh_(sh), c_(c), rng_(sh.cfg.seed * 7919u + static_cast<uint32_t>(c.n)) {
+    st_.UserName = c.name;
+    st_.ServerName = "127.0.0.1";
+    st_.ServerPort = sh.port;
+    st_.Password = c.password;
+    st_.Online = 1;
+  }
+
+  void Run() {
+    SyncClient client(st_, nullptr);
+    for (int r = 0; r < sh_.cfg.requests_per_client; ++r) {
+      if (Steady::now() >= sh_.deadline) {
+        c_.counts.timed_out = true;
+        break;
+      }
+      ++c_.counts.requests;
+      NoteOffset();
+      const int pick = Pick(100);
+      if (pick < 30) {
+        Add(client, c_.n);
+      } else if (pick < 55) {
+        Change(client, c_.n, false);
+      } else if (pick < 65) {
+        Change(client, c_.n, true);
+      } else if (pick < 75) {
+        UserList(client);
+      } else if (pick < 90) {
+        Sync(client);
+      } else if (c_.target >= 0) {
+        ++c_.counts.delegated;
+        const int what = Pick(5);
+        if (what < 2)
+          Add(client, c_.target);
+        else
+          Change(client, c_.target, what == 4);
+      } else {
+        Add(client, c_.n);
+      }
+    }
+    NoteOffset();
+  }
+
+ private:
+  // The offset left by the previous request's sign-in.
+  void NoteOffset() {
+    c_.counts.max_offset = std::max(c_.counts.max_offset, std::abs(st_.ClockOffset.TotalSeconds()));
+  }
+
+  int Pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng_); }
+
+  // The real client holds every request off for 300 s after a failure;
+  // the load wants each request to try, so the failure is forgotten.
+  void Failed() {
+    ++c_.counts.errors;
+    st_.Online = 1;
+  }
+
+  int Write(SyncClient& client, int code, int owner, const ScheduleItem& item) {
+    const std::string& user = sh_.clients[static_cast<size_t>(owner)].name;
+    if (owner == c_.n) {
+      switch (code) {
+        case RequestAddItem: return client.AddItem(item);
+        case RequestUpdateItem: return client.UpdateItem(item);
+        default: return client.DeleteItem(item);
+      }
+    }
+    switch (code) {
+      case RequestAddItem: return client.AddItemFor(user, item);
+      case RequestUpdateItem: return client.UpdateItemFor(user, item);
+      default: return client.DeleteItemFor(user, item);
+    }
+  }
+
+  void Accepted(Tracked& t) {
+    ++c_.counts.accepted;
+    // The client sends Updated less the offset measured at this sign-in.
+    t.stored_updated = t.item.Updated - st_.ClockOffset;
+  }
+
+  void Add(SyncClient& client, int owner) {
+    ++c_.counts.adds;
+    Tracked t;
+    t.owner = owner;
+    t.item = NewItem(c_, sh_.clients[static_cast<size_t>(owner)].id, c_.next_seq++);
+    Stamp(t, c_.n);
+    if (Write(client, RequestAddItem, owner, t.item) == 1) {
+      t.live = true;
+      Accepted(t);
+    } else {
+      t.uncertain = true;
+      Failed();
+    }
+    c_.items.push_back(std::move(t));
+  }
+
+  void Change(SyncClient& client, int owner, bool remove) {
+    std::vector<size_t> live;
+    for (size_t i = 0; i < c_.items.size(); ++i)
+      if (c_.items[i].owner == owner && c_.items[i].live && !c_.items[i].uncertain) live.push_back(i);
+    if (live.empty()) return Add(client, owner);
+    Tracked& t = c_.items[live[static_cast<size_t>(Pick(static_cast<int>(live.size())))]];
+    ++(remove ? c_.counts.deletes : c_.counts.updates);
+    if (remove) {
+      // A deletion is a change like any other: it must be newer than every
+      // copy a client may still hold, or an upload of that copy wins.
+      ++t.version;
+      t.item.Updated = kUpdatedBase.AddSeconds(t.version * kUpdatedStep);
+    } else {
+      Stamp(t, c_.n);
+    }
+    if (Write(client, remove ? RequestDeleteItem : RequestUpdateItem, owner, t.item) == 1) {
+      t.live = !remove;
+      Accepted(t);
+    } else {
+      t.uncertain = true;
+      Failed();
+    }
+  }
+
+  void UserList(SyncClient& client) {
+    ++c_.counts.user_lists;
+    std::vector<UserEntry> users;
+    if (!client.GetUserList(users)) return Failed();
+    bool right = users.size() == sh_.clients.size();
+    for (const UserEntry& u : users) {
+      auto it = std::find_if(sh_.clients.begin(), sh_.clients.end(),
+                             [&](const Client& o) { return o.id == u.UserID; });
+      if (it == sh_.clients.end() || it->name != u.UserName) {
+        right = false;
+        continue;
+      }
+      const bool writable = it->n == c_.n || it->n == c_.target;
+      if (u.Writable != (writable ? 1 : 0)) right = false;
+    }
+    if (!right) ++c_.counts.wrong_reads;
+  }
+
+  void Sync(SyncClient& client) {
+    ++c_.counts.syncs;
+    // Synchronize reports 1 even when the server could not be reached; a
+    // failed connection shows only as the state going offline.
+    if (client.Synchronize(*c_.local, nullptr) != 1 || st_.Online != 1) return Failed();
+    std::unordered_map<int64_t, ScheduleItem> got;
+    ScheduleItem l;
+    for (int ok = c_.local->ReadFirstItem(l); ok; ok = c_.local->ReadNextItem(l))
+      got.emplace(l.Index.LinearSeconds(), l);
+    // Only this client writes its own items, so after a download the local
+    // copy must show the last accepted state of each of them.
+    for (const Tracked& t : c_.items) {
+      if (t.owner != c_.n || t.uncertain) continue;
+      auto it = got.find(t.item.Index.LinearSeconds());
+      const bool live_here = it != got.end() && it->second.SyncFlag != SyncDeleted;
+      if (live_here != t.live || (t.live && it->second.Subject != t.item.Subject)) {
+        ++c_.counts.wrong_reads;
+        return;
+      }
+    }
+  }
+
+  Shared& sh_;
+  Client& c_;
+  std::mt19937 rng_;
+  ConnectionState st_;
+};
+
+struct Check {
+  uint64_t lost = 0, stray = 0, verified = 0, restamped = 0;
+};
+
+Check Verify(kv::server::ServerStore& store, const std::vector<Client>& clients) {
+  Check r;
+  for (const Client& owner : clients) {
+    std::unordered_set<int64_t> accounted;
+    for (const Client& writer : clients) {
+      for (const Tracked& t : writer.items) {
+        if (t.owner != owner.n) continue;
+        accounted.insert(t.item.Index.LinearSeconds());
+        if (t.uncertain) continue;
+        ++r.verified;
+        const auto s = store.FindItem(owner.id, t.item.Index);
+        bool ok = s.has_value();
+        if (ok && t.live) {
+          ok = s->SyncFlag != SyncDeleted && s->Subject == t.item.Subject && s->Updated == t.stored_updated;
+        } else if (ok) {
+          // Clients send their tombstones again on every upload, which may
+          // restamp Updated; only the deletion itself must hold.
+          ok = s->SyncFlag == SyncDeleted;
+          if (ok && s->Updated != t.stored_updated) ++r.restamped;
+        }
+        if (!ok) ++r.lost;
+      }
+    }
+    for (const ScheduleItem& s : store.ChangedSince(owner.id, DateTime::Invalid()))
+      if (!accounted.count(s.Index.LinearSeconds())) ++r.stray;
+  }
+  return r;
+}
+
+bool ServerAnswers(uint16_t port, const Client& c, size_t users_expected) {
+  ConnectionState st;
+  st.UserName = c.name;
+  st.ServerName = "127.0.0.1";
+  st.ServerPort = port;
+  st.Password = c.password;
+  st.Online = 1;
+  SyncClient client(st, nullptr);
+  std::vector<UserEntry> users;
+  return client.GetUserList(users) && users.size() == users_expected;
+}
+
+}  // namespace
+
+LoadResult RunLoad(const LoadConfig& cfg) {
+  LoadResult res;
+  if (cfg.clients <= 0 || cfg.requests_per_client < 0) {
+    res.setup_error = "clients must be positive and requests not negative";
+    return res;
+  }
+  const bool own_dir = cfg.dir.empty();
+  const std::string dir = own_dir ? MakeTempDir() : cfg.dir;
+  if (dir.empty()) {
+    res.setup_error = "no temporary directory";
+    return res;
+  }
+  // The clients' stores and the server's go before the directory does.
+  {
+    kv::server::ServerStore store;
+    std::vector<Client> clients(static_cast<size_t>(cfg.clients));
+    std::string err;
+    bool ready = store.Open(dir + "/server.db", &err);
+    if (ready) store.SetFullSync(cfg.full_sync);
+    for (int n = 0; ready && n < cfg.clients; ++n) {
+      Client& c = clients[static_cast<size_t>(n)];
+      c.n = n;
+      char name[32];
+      std::snprintf(name, sizeof name, "load%03d", n);
+      c.name = name;
+      c.password = "pw-" + c.name;
+      ready = store.AddUser(c.name, "Load " + std::to_string(n), c.password, 0, &c.id, &err);
+      c.local = std::make_unique<ItemStore>();
+      const std::string path = dir + "/" + c.name + ".mdb";
+      if (ready && (c.local->CreateStore(path) != 1 || c.local->WriteSettings(c.name, "127.0.0.1", 0, c.password) != 1)) {
+        err = "cannot create " + path;
+        ready = false;
+      }
+    }
+    for (int n = 0; ready && cfg.delegate_every > 0 && cfg.clients > 1 && n < cfg.clients; n += cfg.delegate_every) {
+      Client& c = clients[static_cast<size_t>(n)];
+      c.target = (n + 1) % cfg.clients;
+      ready = store.Grant(c.name, clients[static_cast<size_t>(c.target)].name, &err);
+    }
+    kv::server::ServerConfig scfg;
+    scfg.address = "127.0.0.1";
+    scfg.port = 0;
+    scfg.max_connections = std::max(256, cfg.clients * 2);
+    kv::server::Server srv(store, scfg);
+    if (ready) ready = srv.Start(&err);
+    if (!ready) {
+      res.setup_error = err;
+    } else {
+      res.setup_ok = true;
+      Shared sh{cfg, clients, srv.Port(), {}};
+      std::latch gate(1);
+      std::vector<std::thread> threads;
+      threads.reserve(clients.size());
+      for (Client& c : clients)
+        threads.emplace_back([&sh, &c, &gate] {
+          gate.wait();
+          Worker(sh, c).Run();
+        });
+      const auto t0 = Steady::now();
+      sh.deadline = t0 + std::chrono::seconds(cfg.timeout_s);
+      gate.count_down();  // publishes the deadline to every thread
+      for (std::thread& t : threads) t.join();
+      res.seconds = std::chrono::duration<double>(Steady::now() - t0).count();
+
+      for (const Client& c : clients) {
+        const Counts& k = c.counts;
+        res.requests += k.requests;
+        res.accepted_writes += k.accepted;
+        res.wrong_reads += k.wrong_reads;
+        res.errors += k.errors;
+        res.adds += k.adds;
+        res.updates += k.updates;
+        res.deletes += k.deletes;
+        res.delegated += k.delegated;
+        res.user_lists += k.user_lists;
+        res.syncs += k.syncs;
+        res.timed_out = res.timed_out || k.timed_out;
+        res.max_clock_offset_s = std::max(res.max_clock_offset_s, k.max_offset);
+      }
+      res.server_alive = ServerAnswers(srv.Port(), clients.front(), clients.size());
+      if (cfg.before_verify) cfg.before_verify(store);
+      const Check check = Verify(store, clients);
+      res.lost_writes = check.lost;
+      res.stray_items = check.stray;
+      res.verified_items = check.verified;
+      res.restamped_tombstones = check.restamped;
+    }
+    srv.Stop();
+    res.stats = srv.Stats();
+  }
+  if (own_dir) {
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
+  }
+  return res;
+}
+
+}  // namespace kv::load
