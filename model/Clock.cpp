@@ -13,9 +13,9 @@ std::shared_ptr<Clock>& Slot() {
 }
 }  // namespace
 
-const Clock& Clock::Instance() {
+std::shared_ptr<const Clock> Clock::Instance() {
   std::lock_guard<std::mutex> lock(g_mutex);
-  return *Slot();
+  return Slot();
 }
 
 void Clock::SetInstance(std::shared_ptr<Clock> clock) {

@@ -2,6 +2,7 @@
 // The one source of "now" for the whole program. Tests install a fixed
 // clock; the program uses the local wall clock.
 #include <memory>
+#include <mutex>
 
 #include "model/DateTime.h"
 
@@ -13,7 +14,9 @@ class Clock {
   // Local wall-clock time to the whole second; invalid if unreadable.
   virtual DateTime Now() const = 0;
 
-  static const Clock& Instance();
+  // A shared handle, so a clock replaced meanwhile stays alive for the
+  // threads still reading it.
+  static std::shared_ptr<const Clock> Instance();
   // Replaces the process-wide clock; nullptr restores the system clock.
   static void SetInstance(std::shared_ptr<Clock> clock);
 };
@@ -26,15 +29,26 @@ class SystemClock final : public Clock {
 class FixedClock final : public Clock {
  public:
   explicit FixedClock(DateTime now) : now_(now) {}
-  DateTime Now() const override { return now_; }
-  void Set(DateTime now) { now_ = now; }
-  void Advance(int64_t seconds) { now_ = now_.AddSeconds(seconds); }
+  // Locked: tests move the clock while server threads read it.
+  DateTime Now() const override {
+    std::lock_guard<std::mutex> lock(mu_);
+    return now_;
+  }
+  void Set(DateTime now) {
+    std::lock_guard<std::mutex> lock(mu_);
+    now_ = now;
+  }
+  void Advance(int64_t seconds) {
+    std::lock_guard<std::mutex> lock(mu_);
+    now_ = now_.AddSeconds(seconds);
+  }
 
  private:
+  mutable std::mutex mu_;
   DateTime now_;
 };
 
-// Shorthand for Clock::Instance().Now().
-inline DateTime Now() { return Clock::Instance().Now(); }
+// Shorthand for Clock::Instance()->Now().
+inline DateTime Now() { return Clock::Instance()->Now(); }
 
 }  // namespace kv
