@@ -182,6 +182,26 @@ struct ServerStore::Impl {
     return User{static_cast<int32_t>(q.ColInt(0)), q.ColBlob(1), q.ColBlob(2)};
   }
 
+  // One column of a named user, set by `sql` with the value bound first
+  // and the ID second. Caller holds the lock.
+  template <typename Bind>
+  bool UpdateUser(const std::string& name, const char* sql, Bind bind, const char* failure,
+                  std::string* error) {
+    const auto u = Find(name);
+    if (!u) {
+      SetError(error, "no such user");
+      return false;
+    }
+    Stmt q(db, sql);
+    bind(q);
+    q.Int(2, u->id);
+    if (!q.ok() || !q.Done()) {
+      SetError(error, failure);
+      return false;
+    }
+    return true;
+  }
+
   std::optional<std::string> PasswordOf(int32_t id) {
     Stmt q(db, "SELECT password FROM users WHERE id = ?");
     if (!q.ok()) return std::nullopt;
@@ -365,19 +385,8 @@ bool ServerStore::RemoveUser(const std::string& name, std::string* error) {
 bool ServerStore::SetPassword(const std::string& name, const std::string& password, std::string* error) {
   const std::string hash = HashPassword(password);
   std::lock_guard<std::mutex> lock(impl_->mu);
-  const auto u = impl_->Find(name);
-  if (!u) {
-    SetError(error, "no such user");
-    return false;
-  }
-  Stmt q(impl_->db, "UPDATE users SET password = ? WHERE id = ?");
-  q.Text(1, hash);
-  q.Int(2, u->id);
-  if (!q.ok() || !q.Done()) {
-    SetError(error, "the password could not be changed");
-    return false;
-  }
-  return true;
+  return impl_->UpdateUser(name, "UPDATE users SET password = ? WHERE id = ?",
+                           [&](Stmt& q) { q.Text(1, hash); }, "the password could not be changed", error);
 }
 
 bool ServerStore::SetDisplayName(const std::string& name, const std::string& display, std::string* error) {
@@ -386,19 +395,8 @@ bool ServerStore::SetDisplayName(const std::string& name, const std::string& dis
     return false;
   }
   std::lock_guard<std::mutex> lock(impl_->mu);
-  const auto u = impl_->Find(name);
-  if (!u) {
-    SetError(error, "no such user");
-    return false;
-  }
-  Stmt q(impl_->db, "UPDATE users SET display = ? WHERE id = ?");
-  q.Blob(1, display);
-  q.Int(2, u->id);
-  if (!q.ok() || !q.Done()) {
-    SetError(error, "the display name could not be changed");
-    return false;
-  }
-  return true;
+  return impl_->UpdateUser(name, "UPDATE users SET display = ? WHERE id = ?",
+                           [&](Stmt& q) { q.Blob(1, display); }, "the display name could not be changed", error);
 }
 
 bool ServerStore::Grant(const std::string& actor, const std::string& target, std::string* error) {

@@ -109,6 +109,25 @@ TEST(ServerSession, SignInAnswersCodeThenServerTime) {
   }
 }
 
+TEST(ServerSession, AdministrationChangesWhatSessionsSee) {
+  Fixture f;
+  std::string err;
+  EXPECT_TRUE(f.store.SetPassword("taro", "new-pw", &err)) << err;
+  EXPECT_EQ(f.store.Authenticate("taro", "pw-taro").code, -2);
+  EXPECT_EQ(f.store.Authenticate("taro", "new-pw").code, 0);
+  EXPECT_EQ(f.store.Authenticate("hanako", "new-pw").code, 0) << "the delegate's new password works too";
+  EXPECT_FALSE(f.store.SetPassword("nobody", "x", &err));
+  EXPECT_EQ(err, "no such user");
+
+  EXPECT_TRUE(f.store.SetDisplayName("hanako", J("山田花子"), &err)) << err;
+  EXPECT_FALSE(f.store.SetDisplayName("hanako", "two\nlines", &err));
+  EXPECT_FALSE(f.store.SetDisplayName("nobody", "x", &err));
+  const auto users = f.store.UserList(f.taro);
+  ASSERT_EQ(users.size(), 3u);
+  EXPECT_EQ(users[1].user.display, J("山田花子"));
+  EXPECT_EQ(users[0].user.display, J("太郎")) << "only the named user changes";
+}
+
 TEST(ServerSession, UnusableInputChangesNothing) {
   const std::string sign_in = Line("taro") + Line("pw-taro");
   const std::string delegate = Line("hanako") + Line("pw-taro");
