@@ -48,13 +48,27 @@ ScheduleItem Item(int n, const std::string& subject, DateTime start) {
   return it;
 }
 
+// An upload has no answer: the client is done once it has sent the last
+// record, while the server may still be applying it. Waits until every
+// connection the server took has ended.
+void Settle(const Server& server) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (std::chrono::steady_clock::now() < until) {
+    const ServerStats s = server.Stats();
+    if (s.completed + s.refused + s.malformed + s.write_failed >= s.connections) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  ADD_FAILURE() << "the server did not finish its connections";
+}
+
 struct Client {
+  const Server* server = nullptr;
   ConnectionState state;
   RecordingNotifier notifier;
   TempDir dir;
   ItemStore store;
-  Client(const std::string& user, const std::string& password, uint16_t port) {
-    state = LocalServer(port);
+  Client(const std::string& user, const std::string& password, const Server& s) : server(&s) {
+    state = LocalServer(s.Port());
     state.UserName = user;
     state.Password = password;
     EXPECT_EQ(store.CreateStore(dir.File("local.db")), 1);
@@ -62,7 +76,9 @@ struct Client {
   SyncClient Sync() { return SyncClient(state, &notifier); }
   int Synchronize() {
     SyncClient c = Sync();
-    return c.Synchronize(store, [] {});
+    const int r = c.Synchronize(store, [] {});
+    if (server) Settle(*server);
+    return r;
   }
   // Items the calendar would show: tombstones left out.
   std::map<std::string, std::string> Live() {
@@ -111,7 +127,7 @@ struct Fixture {
 
 TEST(ServerIntegration, TwoClientsOfOneUserStayInStep) {
   Fixture f;
-  Client a("taro", "pw-taro", f.Port()), b("taro", "pw-taro", f.Port());
+  Client a("taro", "pw-taro", *f.server), b("taro", "pw-taro", *f.server);
   for (int i = 1; i <= 3; ++i)
     ASSERT_EQ(a.store.InsertItem(Item(i, "item" + std::to_string(i), D(2004, 8, 16, 9 + i))), 1);
   EXPECT_EQ(a.Synchronize(), 1);
@@ -159,8 +175,8 @@ TEST(ServerIntegration, TwoClientsOfOneUserStayInStep) {
 
 TEST(ServerIntegration, UsersSeeOnlyTheirOwnItemsAndWriteOnlyWherePermitted) {
   Fixture f;
-  Client taro("taro", "pw-taro", f.Port()), hanako("hanako", "pw-hanako", f.Port()),
-      jiro("jiro", "pw-jiro", f.Port());
+  Client taro("taro", "pw-taro", *f.server), hanako("hanako", "pw-hanako", *f.server),
+      jiro("jiro", "pw-jiro", *f.server);
   ASSERT_EQ(taro.store.InsertItem(Item(1, "taro's", D(2004, 8, 16, 10))), 1);
   EXPECT_EQ(taro.Synchronize(), 1);
   EXPECT_EQ(hanako.Synchronize(), 1);
@@ -198,7 +214,7 @@ TEST(ServerIntegration, UsersSeeOnlyTheirOwnItemsAndWriteOnlyWherePermitted) {
 
 TEST(ServerIntegration, DelegateCannotReadTheItemsItMayWrite) {
   Fixture f;
-  Client hanako("hanako", "pw-hanako", f.Port());
+  Client hanako("hanako", "pw-hanako", *f.server);
   ScheduleItem secret = Item(1, J("極秘"), D(2004, 8, 16, 10));
   secret.Private = 1;
   secret.Desc = J("内容");
@@ -207,7 +223,7 @@ TEST(ServerIntegration, DelegateCannotReadTheItemsItMayWrite) {
 
   // Signing in under hanako's name with taro's password writes her items;
   // a synchronisation in that guise must bring nothing of hers down.
-  Client spy("hanako", "pw-taro", f.Port());
+  Client spy("hanako", "pw-taro", *f.server);
   spy.Synchronize();
   EXPECT_TRUE(spy.Live().empty());
   EXPECT_EQ(f.ServerLive(f.hanako).size(), 1u);
@@ -216,7 +232,7 @@ TEST(ServerIntegration, DelegateCannotReadTheItemsItMayWrite) {
 
 TEST(ServerIntegration, UserListCarriesNamesAndWritable) {
   Fixture f;
-  Client taro("taro", "pw-taro", f.Port());
+  Client taro("taro", "pw-taro", *f.server);
   SyncClient c = taro.Sync();
   std::vector<UserEntry> users;
   ASSERT_TRUE(c.GetUserList(users));
@@ -237,7 +253,7 @@ TEST(ServerIntegration, UserListCarriesNamesAndWritable) {
     EXPECT_EQ(users[i].DisplayName, want[i].display);
     EXPECT_EQ(users[i].Writable, want[i].writable);
   }
-  Client jiro("jiro", "pw-jiro", f.Port());
+  Client jiro("jiro", "pw-jiro", *f.server);
   SyncClient cj = jiro.Sync();
   ASSERT_TRUE(cj.GetUserList(users));
   ASSERT_EQ(users.size(), 3u);
@@ -247,7 +263,7 @@ TEST(ServerIntegration, UserListCarriesNamesAndWritable) {
 
 TEST(ServerIntegration, WeekItemsMaskPrivateTextsForOthers) {
   Fixture f;
-  Client hanako("hanako", "pw-hanako", f.Port());
+  Client hanako("hanako", "pw-hanako", *f.server);
   ScheduleItem secret = Item(1, J("通院"), D(2004, 8, 17, 10));  // Tuesday
   secret.Private = 1;
   secret.Place = J("病院");
@@ -278,7 +294,7 @@ TEST(ServerIntegration, WeekItemsMaskPrivateTextsForOthers) {
     for (auto& it : items) m[it.Subject.empty() ? "(masked)" : it.Subject] = it;
     return m;
   };
-  Client taro("taro", "pw-taro", f.Port());
+  Client taro("taro", "pw-taro", *f.server);
   // Any day of the week names the same Sunday-to-Saturday week.
   for (DateTime day : {D(2004, 8, 15), D(2004, 8, 18, 23, 59), D(2004, 8, 21, 12)}) {
     SCOPED_TRACE(day.ToString());
@@ -323,7 +339,7 @@ TEST(ServerIntegration, WeekItemsAgreeWithTheDayByDayWalk) {
     ASSERT_EQ(f.store.AddItem(f.hanako, it), 1);
     items.push_back(it);
   }
-  Client taro("taro", "pw-taro", f.Port());
+  Client taro("taro", "pw-taro", *f.server);
   const std::vector<UserEntry> refs = {UserEntry{f.hanako, "hanako", "", 0, 0, 0}};
   for (int w = 0; w < 12; ++w) {
     const DateTime sunday = D(2004, 1, 4).AddDays(7 * pick(0, 100));
@@ -376,7 +392,7 @@ bool ClosedWithin(int fd, int ms) {
 
 TEST(ServerIntegration, BrokenClientsAreCutOffAndHurtNobody) {
   Fixture f;
-  Client taro("taro", "pw-taro", f.Port());
+  Client taro("taro", "pw-taro", *f.server);
   ASSERT_EQ(taro.store.InsertItem(Item(1, "kept", D(2004, 8, 16, 10))), 1);
   ASSERT_EQ(taro.Synchronize(), 1);
   const auto before = f.ServerLive(f.taro);
