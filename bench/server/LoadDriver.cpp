@@ -392,6 +392,9 @@ LoadResult RunLoad(const LoadConfig& cfg) {
         res.max_clock_offset_s = std::max(res.max_clock_offset_s, k.max_offset);
       }
       res.server_alive = ServerAnswers(srv.Port(), clients.front(), clients.size());
+      // An upload has no answer, so the last one may still be applying;
+      // stopping waits for every connection to end.
+      srv.Stop();
       if (cfg.before_verify) cfg.before_verify(store);
       const Check check = Verify(store, clients);
       res.lost_writes = check.lost;
