@@ -8,7 +8,8 @@ PACKAGES=(
   libsqlite3-dev sqlite3
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   libical-dev
-  qt6-base-dev qt6-base-dev-tools
+  qt6-base-dev qt6-base-dev-tools qtkeychain-qt6-dev libsodium-dev
+  poppler-utils xdg-utils desktop-file-utils appstream
   fonts-noto-cjk xvfb xauth
   clang libclang-rt-14-dev python3
 )
