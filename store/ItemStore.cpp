@@ -265,6 +265,7 @@ void RemoveCreated(const std::string& path) {
 
 struct ItemStore::Impl {
   sqlite3* db = nullptr;
+  StoreFailure failure = StoreFailure::None;
 
   Stmt begin, commit, rollback;
   Stmt walk;  // item rows from a rowid on, in table order
@@ -311,6 +312,23 @@ struct ItemStore::Impl {
       return false;
     }
     return true;
+  }
+
+  StoreFailure ClassifyFailure() const {
+    if (!db) return StoreFailure::Io;
+    switch (sqlite3_errcode(db) & 0xFF) {
+      case SQLITE_BUSY:
+      case SQLITE_LOCKED:
+        return StoreFailure::Locked;
+      case SQLITE_CANTOPEN:
+      case SQLITE_IOERR:
+      case SQLITE_FULL:
+      case SQLITE_PERM:
+      case SQLITE_READONLY:
+        return StoreFailure::Io;
+      default:
+        return StoreFailure::Damaged;
+    }
   }
 
   // Prepares every statement; a missing table or column fails here.
@@ -466,6 +484,21 @@ ItemStore::~ItemStore() = default;
 
 bool ItemStore::IsOpen() const { return impl_->db != nullptr; }
 
+StoreFailure ItemStore::LastFailure() const { return impl_->failure; }
+
+DateTime ItemStore::UniqueIndex(const DateTime& wanted) {
+  if (!IsOpen() || !wanted.IsValid()) return DateTime::Invalid();
+  Impl& s = *impl_;
+  s.StopWalk();
+  DateTime candidate = wanted;
+  for (;;) {
+    const int64_t id = s.Find(candidate);
+    if (id < 0) return DateTime::Invalid();
+    if (id == 0) return candidate;
+    candidate = candidate.AddSeconds(1);
+  }
+}
+
 void ItemStore::CloseStore() { impl_->Close(); }
 
 int ItemStore::CreateStore(const std::string& path) {
@@ -474,8 +507,12 @@ int ItemStore::CreateStore(const std::string& path) {
     s.Close();
     // The file is made here, private to the user (it holds the password),
     // and never over an existing one.
+    s.failure = StoreFailure::None;
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0) return 0;
+    if (fd < 0) {
+      s.failure = StoreFailure::Io;
+      return 0;
+    }
     ::close(fd);
     bool ok = sqlite3_open_v2(path.c_str(), &s.db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
                               nullptr) == SQLITE_OK &&
@@ -489,6 +526,7 @@ int ItemStore::CreateStore(const std::string& path) {
     }
     ok = ok && s.PrepareAll();
     if (!ok) {
+      s.failure = s.ClassifyFailure();
       s.Close();
       RemoveCreated(path);
       return 0;
@@ -504,11 +542,13 @@ int ItemStore::OpenStore(const std::string& path) {
   try {
     Impl& s = *impl_;
     s.Close();
+    s.failure = StoreFailure::None;
     const bool ok = sqlite3_open_v2(path.c_str(), &s.db,
                                     SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
                                     nullptr) == SQLITE_OK &&
                     s.Configure() && s.PrepareAll() && s.Healthy() && Exec(s.db, kIndexSchema);
     if (!ok) {
+      s.failure = s.ClassifyFailure();
       s.Close();
       return 0;
     }

@@ -30,6 +30,14 @@ struct StoreSettings {
   DateTime LastUpdate;
 };
 
+// Why the last CreateStore or OpenStore returned 0.
+enum class StoreFailure {
+  None,
+  Locked,   // another process holds the file
+  Damaged,  // not a store, or a store with a table missing or broken
+  Io,       // the file or its folder cannot be read, written or made
+};
+
 class ItemStore {
  public:
   using Bookmark = int64_t;  // a rowid; 0 = no current row
@@ -43,6 +51,12 @@ class ItemStore {
   int OpenStore(const std::string& path);
   void CloseStore();
   bool IsOpen() const;
+  StoreFailure LastFailure() const;
+
+  // `wanted` (a creation instant) when no row has it as its Index,
+  // otherwise the first later second that no row has; invalid when the
+  // table cannot be read.
+  DateTime UniqueIndex(const DateTime& wanted);
 
   int ReadFirstItem(ScheduleItem& out);
   int ReadNextItem(ScheduleItem& out);
