@@ -12,6 +12,16 @@ namespace {
 
 // The most users a list may announce; anything above is a broken answer.
 constexpr int32_t kMaxUserCount = 100000;
+// The most one user's week may bring; more is a broken answer. Counted in
+// text held, not bytes received: a record that omits its texts inherits
+// the previous record's, so small records can repeat a large text.
+constexpr size_t kMaxWeekItems = 100000;
+constexpr size_t kMaxWeekTextBytes = 64u * 1024 * 1024;
+
+size_t TextBytes(const ScheduleItem& it) {
+  return it.Subject.size() + it.Place.size() + it.Execute.size() + it.Desc.size() +
+         it.Attr1.size() + it.Attr2.size() + it.Attr3.size() + it.Attr4.size() + it.Attr5.size();
+}
 const DateSpan kTolerance = DateSpan::Seconds(10);
 constexpr int kBrokeOff = 2;
 
@@ -175,6 +185,7 @@ bool SyncClient::GetUserItems(const std::vector<UserEntry>& refs, const DateTime
       continue;
     }
     std::vector<ScheduleItem> got;
+    size_t text_bytes = 0;
     bool ok = true;
     for (;;) {
       if (!ReadRecord(*in_, r)) {
@@ -182,6 +193,11 @@ bool SyncClient::GetUserItems(const std::vector<UserEntry>& refs, const DateTime
         break;
       }
       if (r.SyncFlag == SyncEndOfList) break;
+      text_bytes += TextBytes(r);
+      if (got.size() >= kMaxWeekItems || text_bytes > kMaxWeekTextBytes) {
+        ok = false;
+        break;
+      }
       r.UserID = ref.UserID;
       r.ClearCellRects();
       got.push_back(r);

@@ -28,6 +28,10 @@ void PaintView(ViewState& state, Surface& s, const Rect& area, ViewHost& host,
   s.SetTransparentBackground();
   for (int i = 0; i < kDayCells; ++i) state.CellTable[i].rect = Rect{};
   state.InvertedRect = Rect{};
+  // Rectangles describe this drawing only: an item drawn in another mode,
+  // or before a layout gave up on an invalid date, must not stay selectable.
+  for (auto& it : state.VisibleItems) it.ClearCellRects();
+  for (auto& it : state.ReferenceItems) it.ClearCellRects();
 
   switch (state.ViewMode) {
     case MonthMode:
@@ -38,7 +42,10 @@ void PaintView(ViewState& state, Surface& s, const Rect& area, ViewHost& host,
       DrawTimeGridLayout(state, s, area, m);
       break;
     case OtherUsersMode:
-      if (other_users) other_users->Draw(state, s, area, m);
+      if (other_users)
+        other_users->Draw(state, s, area, m);
+      else
+        DrawOtherUsersLayout(state, s, area, m);
       break;
     default:
       break;

@@ -31,8 +31,14 @@ void DrawMonthLayout(ViewState& state, Surface& s, const Rect& area, const TextM
 // WeekMode (seven columns) and DayMode (one); may correct FirstHour.
 void DrawTimeGridLayout(ViewState& state, Surface& s, const Rect& area, const TextMetrics& m);
 
-// The other users' week: drawn by a separate layout that talks to the
-// server during the paint. Without one, that mode paints only the frame.
+// The other users' week: the own row, then one row per entry of
+// ReferenceUsers (whose row bounds it records). It draws from the state
+// alone: the user list and the items are fetched before the repaint is
+// asked for (view/OtherUsersFetch.h), never during the paint.
+void DrawOtherUsersLayout(ViewState& state, Surface& s, const Rect& area, const TextMetrics& m);
+
+// A replacement for the built-in other users' layout (tests, or a
+// different drawing of that mode).
 class OtherUsersLayout {
  public:
   virtual ~OtherUsersLayout() = default;
@@ -40,8 +46,10 @@ class OtherUsersLayout {
 };
 
 // One paint: nothing while DrawEnabled is 0; otherwise clears the day
-// cells, draws the layout of ViewMode, re-inverts the selected item (not
-// when printing) and shows the online state in status pane 1.
+// cells and every item's CellRects (own and other users'), draws the
+// layout of ViewMode, re-inverts the selected item (not when printing) and
+// shows the online state in status pane 1. other_users replaces the
+// built-in layout of OtherUsersMode when given.
 void PaintView(ViewState& state, Surface& s, const Rect& area, ViewHost& host,
                OtherUsersLayout* other_users = nullptr);
 

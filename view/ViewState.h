@@ -2,6 +2,7 @@
 // The calendar's shared state: one object, held by the main frame and
 // handed to the view, the navigation commands and the item operations.
 #include <array>
+#include <string>
 #include <vector>
 
 #include "model/ScheduleItem.h"
@@ -32,6 +33,9 @@ struct ViewState {
   std::vector<ScheduleItem> AlarmCandidates;
   std::vector<UserEntry> ReferenceUsers;
   std::vector<ScheduleItem> ReferenceItems;
+  // The own row's name in OtherUsersMode: the server's display name of
+  // the signed-in user, empty when the server did not list them.
+  std::string OwnDisplayName;
   std::array<DayCell, kCellTableSize> CellTable{};
   CellRect InvertedRect{};
   int DrawEnabled = 0;

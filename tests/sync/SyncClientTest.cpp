@@ -265,6 +265,43 @@ TEST(GetUserItems, FirstFailureSkipsTheRestAndABrokenListIsDropped) {
   EXPECT_EQ(peer.Accepted(), 1);  // jiro held off after the broken connection
 }
 
+TEST(GetUserItems, SmallRecordsRepeatingALargeTextAreABrokenAnswer) {
+  ScopedClock clock(kNow);
+  ScheduleItem big = SampleItem();
+  big.Subject = std::string(1024 * 1024, 'x');
+  // Each record names only its Place and inherits the megabyte subject:
+  // 70 of them would hold 70 MB of text from a few hundred bytes.
+  std::string answer = Record(big);
+  for (int i = 0; i < 70; ++i) answer += Le32(7) + "Place=p" + std::string(1, '\0');
+  const std::vector<UserEntry> refs = {{7, "hanako"}};
+  ScriptedPeer peer({{ExpectBytes(SignIn("taro", "pw")), SendBytes(SignInAnswer(0, kNow)),
+                      ExpectBytes(Le32(13) + Line("hanako") + Date12(kNow)),
+                      SendBytes(answer + EndOfList()), CaptureRest()}});
+  ConnectionState st = LocalServer(peer.Port());
+  SyncClient c(st, nullptr);
+  std::vector<ScheduleItem> items;
+  int refresh = 1;
+  c.GetUserItems(refs, kNow, items, refresh);
+  peer.Join();
+  // The answer is dropped and counts as a broken connection.
+  EXPECT_TRUE(items.empty());
+  EXPECT_EQ(st.Online, 0);
+  EXPECT_EQ(peer.Problems(), std::vector<std::string>{});
+
+  // The same records up to 60 MB are a real answer.
+  clock.Advance(300);
+  answer = Record(big);
+  for (int i = 0; i < 59; ++i) answer += Le32(7) + "Place=p" + std::string(1, '\0');
+  ScriptedPeer fine({{ExpectBytes(SignIn("taro", "pw")), SendBytes(SignInAnswer(0, kNow)),
+                      ExpectBytes(Le32(13) + Line("hanako") + Date12(kNow)),
+                      SendBytes(answer + EndOfList())}});
+  st.ServerPort = fine.Port();
+  refresh = 1;
+  c.GetUserItems(refs, kNow, items, refresh);
+  EXPECT_EQ(items.size(), 60u);
+  EXPECT_EQ(fine.Problems(), std::vector<std::string>{});
+}
+
 TEST(GetUserItems, RefusalInBackgroundIsShownOnceUntilSettingsChange) {
   ScopedClock clock(kNow);
   RecordingNotifier note;

@@ -274,9 +274,10 @@ TEST(Paint, DisabledDrawsNothingAndPaneOneShowsTheConnection) {
   f.Paint(Rect{0, 0, 700, 632});
   EXPECT_EQ(f.host.pane[1], "Online");
 
-  // The other users' week is not drawn here yet: the day cells are
-  // cleared, the arrows' cells kept.
+  // A layout that gives up (no valid date) leaves the day cells cleared
+  // and the arrows' cells as they were.
   f.st.ViewMode = OtherUsersMode;
+  f.st.SelectedDate = DateTime::Invalid();
   f.st.CellTable[kUpArrowCell].rect = Rect{7, 7, 9, 9};
   f.Paint(Rect{0, 0, 700, 632});
   for (int i = 0; i < kDayCells; ++i) EXPECT_TRUE(f.st.CellTable[i].rect.IsEmpty());
