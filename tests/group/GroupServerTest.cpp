@@ -1,0 +1,238 @@
+// The group side against the reference server on loopback: one client
+// shows other users' weeks and writes where it was granted permission;
+// the owner of the items sees the change after synchronising.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "app/group/PasswordKeeper.h"
+#include "app/group/ServerSettings.h"
+#include "app/group/SyncReferenceSource.h"
+#include "server/Server.h"
+#include "server/ServerStore.h"
+#include "sync/SyncClient.h"
+#include "tests/support/TestSupport.h"
+#include "tests/sync/SyncTestSupport.h"
+#include "tests/view/ViewTestSupport.h"
+#include "view/HitTest.h"
+#include "view/Layouts.h"
+#include "view/OtherUsersFetch.h"
+
+namespace kv {
+namespace {
+
+using namespace kv::test;
+
+const DateTime kNow = D(2005, 3, 9, 8, 0, 0);  // a Wednesday
+constexpr TextMetrics kM{16, 8};
+constexpr Rect kArea{0, 0, 808, 532};  // rows of (532 - 32) / 3 = 166
+
+struct Team {
+  ScopedClock clock{kNow};
+  TempDir dir;
+  server::ServerStore store;
+  std::unique_ptr<server::Server> server;
+  int32_t taro = 0, hanako = 0, jiro = 0;
+  Team() {
+    std::string err;
+    EXPECT_TRUE(store.Open(dir.File("server.db"), &err)) << err;
+    store.SetFullSync(false);
+    EXPECT_TRUE(store.AddUser("taro", J("山田太郎"), "pw-taro", 0, &taro, &err)) << err;
+    EXPECT_TRUE(store.AddUser("hanako", J("佐藤花子"), "pw-hanako", 0, &hanako, &err)) << err;
+    EXPECT_TRUE(store.AddUser("jiro", J("鈴木次郎"), "pw-jiro", 0, &jiro, &err)) << err;
+    EXPECT_TRUE(store.Grant("hanako", "taro", &err)) << err;  // hanako may write taro's items
+    server::ServerConfig cfg;
+    cfg.port = 0;
+    cfg.idle_timeout_ms = 2000;
+    cfg.stop_grace_ms = 1000;
+    server = std::make_unique<server::Server>(store, cfg);
+    EXPECT_TRUE(server->Start(&err)) << err;
+  }
+  // Uploads have no answer: waits until the server has applied them.
+  void Settle() {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < until) {
+      const server::ServerStats s = server->Stats();
+      if (s.completed + s.refused + s.malformed + s.write_failed >= s.connections) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    ADD_FAILURE() << "the server did not finish its connections";
+  }
+};
+
+struct Client {
+  Team& team;
+  ConnectionState conn;
+  RecordingNotifier notifier;
+  TempDir dir;
+  ItemStore store;
+  ViewState view;
+  FakeHost host;
+  RecordingSurface screen{kM};
+  Client(Team& t, const std::string& user, const std::string& password) : team(t) {
+    conn = LocalServer(t.server->Port());
+    conn.UserName = user;
+    conn.Password = password;
+    EXPECT_EQ(store.CreateStore(dir.File("local.db")), 1);
+    view.DrawEnabled = 1;
+    view.Online = 1;
+    view.ViewMode = OtherUsersMode;
+    view.SelectedDate = view.AnchorDate = kNow.DateOnly();
+  }
+  int Synchronize() {
+    SyncClient c(conn, &notifier);
+    const int r = c.Synchronize(store, [] {});
+    team.Settle();
+    return r;
+  }
+  // What the window does for a repaint of the other users' week.
+  void Repaint() {
+    std::vector<UserEntry> stored;
+    store.LoadUserList(stored);
+    OtherUsersQuery q = BeginOtherUsersFetch(view, stored, conn.UserName);
+    SyncReferenceSource source(conn, &notifier);
+    ApplyOtherUsers(view, q, FetchOtherUsers(q, source));
+    screen.Clear();
+    PaintView(view, screen, kArea, host);
+  }
+  std::vector<std::string> TextsInRow(int u) const {
+    std::vector<std::string> out;
+    const int top = 32 + 166 * u, bottom = top + 166;
+    for (const auto& op : screen.Find(SurfaceOp::Text))
+      if (op.rect.left >= 80 && op.rect.top >= top && op.rect.bottom <= bottom)
+        out.push_back(op.text);
+    return out;
+  }
+};
+
+UserEntry Ref(int32_t id, const std::string& name) {
+  UserEntry u;
+  u.UserID = id;
+  u.UserName = name;
+  return u;
+}
+
+ScheduleItem Item(int n, const std::string& subject, DateTime start, int priv = 0) {
+  ScheduleItem it;
+  it.Index = D(2005, 3, 1, 9, 0, n);
+  it.Updated = Now();
+  it.Start = start;
+  it.End = start.AddSeconds(3600);
+  it.Subject = subject;
+  it.Private = priv;
+  it.SyncFlag = SyncPending;
+  return it;
+}
+
+TEST(GroupWeek, ASecondUserSeesMasksAndWritesWhereGranted) {
+  Team team;
+  Client taro(team, "taro", "pw-taro");
+  ASSERT_EQ(taro.store.InsertItem(Item(1, J("健康診断"), D(2005, 3, 9, 9, 30), 1)), 1);
+  ASSERT_EQ(taro.store.InsertItem(Item(2, J("定例会議"), D(2005, 3, 10, 14))), 1);
+  ASSERT_EQ(taro.Synchronize(), 1);
+  Client jiro(team, "jiro", "pw-jiro");
+  ASSERT_EQ(jiro.store.InsertItem(Item(3, "golf", D(2005, 3, 12, 7))), 1);
+  ASSERT_EQ(jiro.Synchronize(), 1);
+
+  Client hanako(team, "hanako", "pw-hanako");
+  ASSERT_EQ(hanako.store.SaveUserList({Ref(team.taro, "taro"), Ref(team.jiro, "jiro")}),
+            1);
+  hanako.Repaint();
+  ASSERT_EQ(hanako.view.ReferenceUsers.size(), 2u);
+  EXPECT_EQ(hanako.view.ReferenceUsers[0].Writable, 1);
+  EXPECT_EQ(hanako.view.ReferenceUsers[1].Writable, 0);
+  EXPECT_EQ(hanako.view.RefreshReferences, 0);
+  EXPECT_EQ(hanako.screen.FindText(J("佐藤花子")).size(), 1u);  // the own row's name
+  EXPECT_EQ(hanako.TextsInRow(1),
+            (std::vector<std::string>{"09:30 " + J("非公開※"), "14:00 " + J("定例会議")}));
+  EXPECT_EQ(hanako.TextsInRow(2), (std::vector<std::string>{"07:00 golf"}));
+  for (const auto& op : hanako.screen.Find(SurfaceOp::Text))
+    EXPECT_EQ(op.text.find(J("健康診断")), std::string::npos);
+
+  // A double-click on taro's Friday adds for taro; on jiro's it is refused.
+  const UserEntry taro_row = hanako.view.ReferenceUsers[0];
+  const UserEntry jiro_row = hanako.view.ReferenceUsers[1];
+  const int friday = hanako.view.CellTable[5].rect.left + 20;
+  RecordingSurface feedback(kM);
+  FakeOps ops;
+  OnDoubleClick(hanako.view, feedback, hanako.host, ops, friday, taro_row.RowBottom - 10);
+  ASSERT_EQ(ops.calls.size(), 1u);
+  ASSERT_EQ(ops.calls[0].what, "add_for");
+  EXPECT_EQ(ops.calls[0].user, "taro");
+  OnDoubleClick(hanako.view, feedback, hanako.host, ops, friday, jiro_row.RowTop + 10);
+  EXPECT_EQ(ops.calls.size(), 1u);
+  ASSERT_EQ(hanako.host.messages.size(), 1u);
+  EXPECT_EQ(hanako.host.messages[0], CannotAddForUserText());
+
+  // What adding for taro sends: the item under taro's name, signed in
+  // with hanako's own password. The server refuses the same for jiro.
+  ScheduleItem added = Item(4, J("打ち合わせ"), D(2005, 3, 11, 10));
+  added.SyncFlag = SyncClean;
+  SyncClient hc(hanako.conn, &hanako.notifier);
+  EXPECT_EQ(hc.AddItemFor(ops.calls[0].user, added), 1);
+  ScheduleItem not_allowed = Item(5, "sneaky", D(2005, 3, 11, 11));
+  EXPECT_EQ(hc.AddItemFor("jiro", not_allowed), 0);
+  team.Settle();
+  EXPECT_EQ(team.store.LiveItems(team.jiro).size(), 1u);
+
+  // The next drawing after a change for another user fetches again.
+  hanako.view.RefreshReferences = 1;
+  hanako.Repaint();
+  EXPECT_EQ(hanako.TextsInRow(1), (std::vector<std::string>{"09:30 " + J("非公開※"),
+                                                          "14:00 " + J("定例会議"),
+                                                          "10:00 " + J("打ち合わせ")}));
+
+  // taro has it after synchronising.
+  team.clock.Advance(60);
+  ASSERT_EQ(taro.Synchronize(), 1);
+  bool found = false;
+  ScheduleItem it;
+  for (int ok = taro.store.ReadFirstItem(it); ok; ok = taro.store.ReadNextItem(it))
+    if (it.Index == added.Index) found = it.Subject == J("打ち合わせ") && it.SyncFlag == SyncClean;
+  EXPECT_TRUE(found);
+}
+
+TEST(GroupWeek, ARefusedSignInIsShownOnceAndCorrectedSettingsWorkAtOnce) {
+  Team team;
+  Client hanako(team, "hanako", "wrong");
+  ASSERT_EQ(hanako.store.SaveUserList({Ref(team.taro, "taro")}), 1);
+  for (int repaint = 0; repaint < 3; ++repaint) hanako.Repaint();
+  EXPECT_EQ(hanako.notifier.messages.size(), 1u);
+  EXPECT_TRUE(hanako.view.ReferenceUsers.empty());
+  EXPECT_EQ(hanako.view.RefreshReferences, 1);
+  const uint64_t refused = team.server->Stats().refused;
+  EXPECT_EQ(refused, 1u);
+
+  // The settings dialog corrects the password: the next drawing signs in.
+  PasswordKeeper keeper(nullptr, "k");
+  ServerSettings s = CurrentServerSettings(hanako.conn);
+  s.Password = "pw-hanako";
+  SaveServerSettings(hanako.conn, hanako.store, keeper, s, hanako.dir.File("local.db"));
+  hanako.Repaint();
+  EXPECT_EQ(hanako.notifier.messages.size(), 1u);
+  ASSERT_EQ(hanako.view.ReferenceUsers.size(), 1u);
+  EXPECT_EQ(hanako.view.RefreshReferences, 0);
+
+  // A mistyped port leaves the 300-second hold-off behind; correcting it
+  // synchronises straight away instead of five minutes later.
+  Client taro(team, "taro", "pw-taro");
+  ASSERT_EQ(taro.store.InsertItem(Item(1, "memo", D(2005, 3, 9, 9))), 1);
+  s = CurrentServerSettings(taro.conn);
+  const int32_t right_port = s.ServerPort;
+  s.ServerPort = 1;
+  PasswordKeeper taro_keeper(nullptr, "t");
+  SaveServerSettings(taro.conn, taro.store, taro_keeper, s, taro.dir.File("local.db"));
+  EXPECT_EQ(taro.Synchronize(), 1);  // ran offline
+  EXPECT_EQ(taro.conn.Online, 0);
+  EXPECT_TRUE(team.store.LiveItems(team.taro).empty());
+  team.clock.Advance(5);
+  s.ServerPort = right_port;
+  SaveServerSettings(taro.conn, taro.store, taro_keeper, s, taro.dir.File("local.db"));
+  EXPECT_EQ(taro.Synchronize(), 1);
+  EXPECT_EQ(taro.conn.Online, 1);
+  EXPECT_EQ(team.store.LiveItems(team.taro).size(), 1u);
+}
+
+}  // namespace
+}  // namespace kv
