@@ -6,6 +6,7 @@
 #include <chrono>
 #include <thread>
 
+#include "app/group/OtherUsersRefresh.h"
 #include "app/group/PasswordKeeper.h"
 #include "app/group/ServerSettings.h"
 #include "app/group/SyncReferenceSource.h"
@@ -86,16 +87,23 @@ struct Client {
     team.Settle();
     return r;
   }
-  // What the window does for a repaint of the other users' week.
-  void Repaint() {
-    std::vector<UserEntry> stored;
-    store.LoadUserList(stored);
-    OtherUsersQuery q = BeginOtherUsersFetch(view, stored, conn.UserName);
-    SyncReferenceSource source(conn, &notifier);
-    ApplyOtherUsers(view, q, FetchOtherUsers(q, source));
-    screen.Clear();
-    PaintView(view, screen, kArea, host);
-  }
+  SyncReferenceSource source{conn, &notifier};
+  OtherUsersRefresh refresh{view, {[this] {
+                                     std::vector<UserEntry> u;
+                                     store.LoadUserList(u);
+                                     return u;
+                                   },
+                                   [this] { return conn.UserName; }, &source,
+                                   [](const std::function<void()>& work) {
+                                     std::thread worker(work);
+                                     worker.join();
+                                   },
+                                   [this] {
+                                     screen.Clear();
+                                     PaintView(view, screen, kArea, host);
+                                   }}};
+  // What the window does for a repaint request in the other users' week.
+  void Repaint() { refresh.RequestRepaint(); }
   std::vector<std::string> TextsInRow(int u) const {
     std::vector<std::string> out;
     const int top = 32 + 166 * u, bottom = top + 166;
@@ -232,6 +240,97 @@ TEST(GroupWeek, ARefusedSignInIsShownOnceAndCorrectedSettingsWorkAtOnce) {
   EXPECT_EQ(taro.Synchronize(), 1);
   EXPECT_EQ(taro.conn.Online, 1);
   EXPECT_EQ(team.store.LiveItems(team.taro).size(), 1u);
+}
+
+// A source that records which thread asked and can run a callback in the
+// middle of a request (as a repaint request arriving during the wait).
+class ProbeSource final : public ReferenceSource {
+ public:
+  std::vector<std::thread::id> threads;
+  int item_calls = 0;
+  std::function<void()> during_list;
+  bool GetUserList(std::vector<UserEntry>& users) override {
+    threads.push_back(std::this_thread::get_id());
+    users = {Ref(7, "ann")};
+    users[0].DisplayName = "Ann";
+    if (during_list) {
+      auto f = std::move(during_list);
+      f();
+    }
+    return true;
+  }
+  bool GetUserItems(const std::vector<UserEntry>& refs, const DateTime&,
+                    std::vector<ScheduleItem>& items) override {
+    ++item_calls;
+    items.clear();
+    for (const auto& r : refs) {
+      ScheduleItem it = Item(item_calls, "w" + std::to_string(item_calls), kNow);
+      it.UserID = r.UserID;
+      items.push_back(it);
+    }
+    return true;
+  }
+};
+
+TEST(OtherUsersRefresh, FetchesOffTheWindowThreadBeforeTheRepaintAndCoalesces) {
+  ScopedClock clock(kNow);
+  ViewState view;
+  view.DrawEnabled = 1;
+  view.ViewMode = MonthMode;
+  view.SelectedDate = kNow.DateOnly();
+  ProbeSource source;
+  int repaints = 0, stored_reads = 0;
+  std::vector<std::string> seen_at_repaint;
+  OtherUsersRefresh* self = nullptr;
+  OtherUsersRefresh refresh(
+      view, {[&] {
+               ++stored_reads;
+               return std::vector<UserEntry>{Ref(7, "ann")};
+             },
+             [] { return std::string("me"); }, &source,
+             [](const std::function<void()>& work) {
+               std::thread worker(work);
+               worker.join();
+             },
+             [&] {
+               ++repaints;
+               seen_at_repaint.clear();
+               for (const auto& u : view.ReferenceUsers) seen_at_repaint.push_back(u.DisplayName);
+             }});
+  self = &refresh;
+
+  // Other modes and a disabled view: the plain repaint.
+  refresh.RequestRepaint();
+  view.ViewMode = OtherUsersMode;
+  view.DrawEnabled = 0;
+  refresh.RequestRepaint();
+  EXPECT_EQ(repaints, 2);
+  EXPECT_TRUE(source.threads.empty());
+  EXPECT_EQ(stored_reads, 0);
+
+  view.DrawEnabled = 1;
+  refresh.RequestRepaint();
+  EXPECT_EQ(repaints, 3);
+  ASSERT_EQ(source.threads.size(), 1u);
+  EXPECT_NE(source.threads[0], std::this_thread::get_id());
+  EXPECT_EQ(seen_at_repaint, std::vector<std::string>{"Ann"});  // fetched, then drawn
+  EXPECT_EQ(source.item_calls, 1);
+  EXPECT_EQ(view.RefreshReferences, 0);
+
+  // A request while the list is being fetched (the week changed): one more
+  // fetch with the items, and a single repaint after both.
+  source.during_list = [&] {
+    view.RefreshReferences = 1;
+    self->RequestRepaint();
+    EXPECT_TRUE(self->Fetching());
+  };
+  refresh.RequestRepaint();
+  EXPECT_EQ(source.threads.size(), 3u);
+  EXPECT_EQ(source.item_calls, 2);
+  EXPECT_EQ(repaints, 4);
+  EXPECT_FALSE(refresh.Fetching());
+  ASSERT_EQ(view.ReferenceItems.size(), 1u);
+  EXPECT_EQ(view.ReferenceItems[0].Subject, "w2");
 }
 
 }  // namespace
