@@ -13,6 +13,7 @@
 #include "app/ui/MessageBox.h"
 #include "app/ui/QtText.h"
 #include "store/ItemStore.h"
+#include "tests/dialogs/DialogTestSupport.h"
 #include "tests/support/TestSupport.h"
 #include "view/ViewHost.h"
 
@@ -21,17 +22,8 @@ namespace {
 
 using test::J;
 
-QPushButton* ButtonWithText(QWidget* w, const QString& text) {
-  for (QPushButton* b : w->findChildren<QPushButton*>())
-    if (b->text() == text) return b;
-  return nullptr;
-}
-
-QStringList Lines(const QListWidget* l) {
-  QStringList out;
-  for (int i = 0; i < l->count(); ++i) out << l->item(i)->text();
-  return out;
-}
+using test::ButtonWithText;
+using test::Lines;
 
 struct SettingsDialog {
   ServerSetDlg dlg;

@@ -13,6 +13,7 @@
 #include "server/Server.h"
 #include "server/ServerStore.h"
 #include "sync/SyncClient.h"
+#include "tests/group/GroupTestSupport.h"
 #include "tests/support/TestSupport.h"
 #include "tests/sync/SyncTestSupport.h"
 #include "tests/view/ViewTestSupport.h"
@@ -28,39 +29,6 @@ using namespace kv::test;
 const DateTime kNow = D(2005, 3, 9, 8, 0, 0);  // a Wednesday
 constexpr TextMetrics kM{16, 8};
 constexpr Rect kArea{0, 0, 808, 532};  // rows of (532 - 32) / 3 = 166
-
-struct Team {
-  ScopedClock clock{kNow};
-  TempDir dir;
-  server::ServerStore store;
-  std::unique_ptr<server::Server> server;
-  int32_t taro = 0, hanako = 0, jiro = 0;
-  Team() {
-    std::string err;
-    EXPECT_TRUE(store.Open(dir.File("server.db"), &err)) << err;
-    store.SetFullSync(false);
-    EXPECT_TRUE(store.AddUser("taro", J("山田太郎"), "pw-taro", 0, &taro, &err)) << err;
-    EXPECT_TRUE(store.AddUser("hanako", J("佐藤花子"), "pw-hanako", 0, &hanako, &err)) << err;
-    EXPECT_TRUE(store.AddUser("jiro", J("鈴木次郎"), "pw-jiro", 0, &jiro, &err)) << err;
-    EXPECT_TRUE(store.Grant("hanako", "taro", &err)) << err;  // hanako may write taro's items
-    server::ServerConfig cfg;
-    cfg.port = 0;
-    cfg.idle_timeout_ms = 2000;
-    cfg.stop_grace_ms = 1000;
-    server = std::make_unique<server::Server>(store, cfg);
-    EXPECT_TRUE(server->Start(&err)) << err;
-  }
-  // Uploads have no answer: waits until the server has applied them.
-  void Settle() {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (std::chrono::steady_clock::now() < until) {
-      const server::ServerStats s = server->Stats();
-      if (s.completed + s.refused + s.malformed + s.write_failed >= s.connections) return;
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    ADD_FAILURE() << "the server did not finish its connections";
-  }
-};
 
 struct Client {
   Team& team;
@@ -114,13 +82,6 @@ struct Client {
   }
 };
 
-UserEntry Ref(int32_t id, const std::string& name) {
-  UserEntry u;
-  u.UserID = id;
-  u.UserName = name;
-  return u;
-}
-
 ScheduleItem Item(int n, const std::string& subject, DateTime start, int priv = 0) {
   ScheduleItem it;
   it.Index = D(2005, 3, 1, 9, 0, n);
@@ -134,7 +95,7 @@ ScheduleItem Item(int n, const std::string& subject, DateTime start, int priv = 
 }
 
 TEST(GroupWeek, ASecondUserSeesMasksAndWritesWhereGranted) {
-  Team team;
+  Team team(kNow);
   Client taro(team, "taro", "pw-taro");
   ASSERT_EQ(taro.store.InsertItem(Item(1, J("健康診断"), D(2005, 3, 9, 9, 30), 1)), 1);
   ASSERT_EQ(taro.store.InsertItem(Item(2, J("定例会議"), D(2005, 3, 10, 14))), 1);
@@ -202,7 +163,7 @@ TEST(GroupWeek, ASecondUserSeesMasksAndWritesWhereGranted) {
 }
 
 TEST(GroupWeek, ARefusedSignInIsShownOnceAndCorrectedSettingsWorkAtOnce) {
-  Team team;
+  Team team(kNow);
   Client hanako(team, "hanako", "wrong");
   ASSERT_EQ(hanako.store.SaveUserList({Ref(team.taro, "taro")}), 1);
   for (int repaint = 0; repaint < 3; ++repaint) hanako.Repaint();

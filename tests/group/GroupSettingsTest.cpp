@@ -9,6 +9,7 @@
 #include "app/group/PasswordKeeper.h"
 #include "app/group/ReferenceUsersCommand.h"
 #include "app/group/ServerSettings.h"
+#include "tests/group/GroupTestSupport.h"
 #include "tests/support/TestSupport.h"
 #include "tests/sync/ScriptedPeer.h"
 #include "tests/view/ViewTestSupport.h"
@@ -19,36 +20,8 @@ namespace kv {
 namespace {
 
 using test::D;
+using test::FakeSecrets;
 using test::J;
-
-// A secret service in memory; `broken` makes every call answer that way.
-class FakeSecrets final : public SecretStore {
- public:
-  std::map<std::string, std::string> entries;
-  std::optional<Status> broken;
-  std::optional<Status> write_fails;
-  int reads = 0, writes = 0, removes = 0;
-  Status Read(const std::string& key, std::string& secret) override {
-    ++reads;
-    if (broken) return *broken;
-    auto it = entries.find(key);
-    if (it == entries.end()) return Status::NotFound;
-    secret = it->second;
-    return Status::Ok;
-  }
-  Status Write(const std::string& key, const std::string& secret) override {
-    ++writes;
-    if (broken) return *broken;
-    if (write_fails) return *write_fails;
-    entries[key] = secret;
-    return Status::Ok;
-  }
-  Status Remove(const std::string& key) override {
-    ++removes;
-    if (broken) return *broken;
-    return entries.erase(key) ? Status::Ok : Status::NotFound;
-  }
-};
 
 TEST(PasswordKeeper, TheSecretServiceHoldsThePasswordAndTheStoreIsTheFallback) {
   FakeSecrets secrets;
