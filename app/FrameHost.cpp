@@ -20,7 +20,12 @@ void FrameHost::ShowMessage(const std::string& cp932) {
 }
 
 void FrameHost::RequestRepaint(bool) {
-  ServerCall::OnGuiThread([&] { frame_.view()->invalidateLayout(); });
+  ServerCall::OnGuiThread([&] {
+    if (route_)
+      route_();
+    else
+      frame_.view()->invalidateLayout();
+  });
 }
 
 void FrameHost::SetStatusText(int pane, const std::string& cp932) {

@@ -270,7 +270,7 @@ bool CMainFrame::openUserStore(const std::string& program_path) {
     conn.UserName = user;
     conn.ServerName = server;
     conn.ServerPort = port;
-    conn.Password = password;
+    conn.Password = password_source_ ? password_source_(password) : password;
   }
   store_.PurgeDeletedItems(60);
   return true;

@@ -53,6 +53,12 @@ class CMainFrame : public QMainWindow {
   void setItemOperations(ItemOperations* ops);
   void setOtherUsersLayout(OtherUsersLayout* layout);
 
+  // Turns the settings row's Password column into the password to sign in
+  // with (it may live elsewhere); start-up calls it once the store is open.
+  void setPasswordSource(std::function<std::string(const std::string& column)> source) {
+    password_source_ = std::move(source);
+  }
+
   // Called once a minute by timer 1, never before start-up has finished,
   // never during a server call and never while the previous call has not
   // returned; a tick that falls due meanwhile comes right after.
@@ -110,6 +116,7 @@ class CMainFrame : public QMainWindow {
 
   QTimer minute_timer_;
   std::function<void()> minute_tick_;
+  std::function<std::string(const std::string&)> password_source_;
   bool ticking_ = false;
   bool tick_pending_ = false;
   bool close_pending_ = false;

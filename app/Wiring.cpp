@@ -1,5 +1,6 @@
 #include "app/CalenderApp.h"
 #include "app/MainFrame.h"
+#include "app/group/GroupWiring.h"
 
 namespace kv::app {
 
@@ -8,6 +9,6 @@ namespace kv::app {
 //   frame.setItemOperations(...);
 //   frame.setMinuteTick([&frame] { ... });
 // Until then those commands say that they are not available yet.
-void WireCommands(CMainFrame& frame) { (void)frame; }
+void WireCommands(CMainFrame& frame) { WireGroupSide(frame); }
 
 }  // namespace kv::app
