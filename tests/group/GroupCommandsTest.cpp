@@ -34,21 +34,6 @@ struct BoxSink final : MessageSink {
   void ShowMessage(const std::string& t) override { MessageBox::warning(nullptr, FromCp932(t)); }
 };
 
-// Runs f on the next modal dialog once it is open.
-void WhenModal(std::function<void(QDialog*)> f) {
-  auto* timer = new QTimer;
-  timer->setInterval(10);
-  QObject::connect(timer, &QTimer::timeout, [timer, f] {
-    auto* dlg = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-    if (!dlg) return;
-    timer->stop();
-    timer->deleteLater();
-    f(dlg);
-  });
-  timer->start();
-}
-
-
 struct Program {
   Team team{kNow};
   TempDir dir;
