@@ -114,18 +114,28 @@ std::optional<int32_t> AlarmSeconds(int64_t number, std::string_view unit_cp932)
   return std::nullopt;
 }
 
-std::optional<std::string> CheckFormFields(const ItemForm& form) {
-  if (auto m = CheckText(form.subject, field::Subject, kMaxLineBytes, false)) return m;
-  if (auto m = CheckText(form.place, field::Place, kMaxLineBytes, false)) return m;
+std::optional<std::string> CheckFormFields(const ItemForm& form, FormField* which) {
+  auto fail = [&](FormField f, std::string m) {
+    if (which) *which = f;
+    return std::optional<std::string>(std::move(m));
+  };
+  if (auto m = CheckText(form.subject, field::Subject, kMaxLineBytes, false))
+    return fail(FormField::Subject, *m);
+  if (auto m = CheckText(form.place, field::Place, kMaxLineBytes, false))
+    return fail(FormField::Place, *m);
   if (form.alarm_on == 1) {
     bool known = false;
     for (int i = 0; i < 3; ++i) known = known || form.alarm_unit == UnitText(i);
-    if (!known) return Cp("アラームの単位は「分前」「時間前」「日前」のいずれかを選んでください。");
+    if (!known)
+      return fail(FormField::Alarm,
+                  Cp("アラームの単位は「分前」「時間前」「日前」のいずれかを選んでください。"));
     if (!AlarmSeconds(form.alarm_number, form.alarm_unit))
-      return Cp("アラームの時間が長すぎます。24855 日以内で指定してください。");
+      return fail(FormField::Alarm, Cp("アラームの時間が長すぎます。24855 日以内で指定してください。"));
   }
-  if (auto m = CheckText(form.desc, field::Desc, kMaxDescBytes, true)) return m;
-  if (auto m = CheckText(form.execute, field::Execute, kMaxLineBytes, false)) return m;
+  if (auto m = CheckText(form.desc, field::Desc, kMaxDescBytes, true))
+    return fail(FormField::Desc, *m);
+  if (auto m = CheckText(form.execute, field::Execute, kMaxLineBytes, false))
+    return fail(FormField::Execute, *m);
   return std::nullopt;
 }
 

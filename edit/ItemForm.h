@@ -80,7 +80,8 @@ std::optional<int32_t> AlarmSeconds(int64_t number, std::string_view unit_cp932)
 // only), a text longer than its limit, a typed unit that is not one of the
 // three, a lead time beyond 32-bit seconds. The CP932 message naming the
 // field, or nullopt when the form is acceptable.
-std::optional<std::string> CheckFormFields(const ItemForm& form);
+enum class FormField { Subject, Place, Alarm, Desc, Execute };
+std::optional<std::string> CheckFormFields(const ItemForm& form, FormField* which = nullptr);
 // The refusal of a text CP932 cannot hold, naming the field (UTF-8 name).
 std::string UnrepresentableMessage(std::string_view field_utf8);
 
