@@ -13,6 +13,8 @@
 #include "server/Server.h"
 #include "server/ServerStore.h"
 #include "sync/SyncClient.h"
+#include "edit/ItemCommands.h"
+#include "tests/edit/EditFakes.h"
 #include "tests/group/GroupTestSupport.h"
 #include "tests/support/TestSupport.h"
 #include "tests/sync/SyncTestSupport.h"
@@ -119,31 +121,44 @@ TEST(GroupWeek, ASecondUserSeesMasksAndWritesWhereGranted) {
   for (const auto& op : hanako.screen.Find(SurfaceOp::Text))
     EXPECT_EQ(op.text.find(J("健康診断")), std::string::npos);
 
-  // A double-click on taro's Friday adds for taro; on jiro's it is refused.
+  // A double-click on taro's Friday adds for taro through the item
+  // commands; on jiro's it is refused before any dialog opens.
   const UserEntry taro_row = hanako.view.ReferenceUsers[0];
   const UserEntry jiro_row = hanako.view.ReferenceUsers[1];
   const int friday = hanako.view.CellTable[5].rect.left + 20;
   RecordingSurface feedback(kM);
-  FakeOps ops;
+  FakeDialogs dialogs;
+  SyncItemServer item_server(hanako.conn, &hanako.notifier);
+  ItemContext context{hanako.view, hanako.store, dialogs, hanako.host, item_server, nullptr,
+                      [] { return 1; }};
+  CommandItemOperations ops(context);
+  dialogs.Ok([](ItemForm& f) {
+    f.subject = J("打ち合わせ");
+    f.start_time = f.end_time = D(2005, 3, 11, 10);
+  });
   OnDoubleClick(hanako.view, feedback, hanako.host, ops, friday, taro_row.RowBottom - 10);
-  ASSERT_EQ(ops.calls.size(), 1u);
-  ASSERT_EQ(ops.calls[0].what, "add_for");
-  EXPECT_EQ(ops.calls[0].user, "taro");
+  ASSERT_EQ(dialogs.shown.size(), 1u);
+  EXPECT_EQ(dialogs.shown[0].start_date, D(2005, 3, 11));
+  EXPECT_EQ(hanako.view.RefreshReferences, 1);
+  EXPECT_TRUE(hanako.host.messages.empty());
   OnDoubleClick(hanako.view, feedback, hanako.host, ops, friday, jiro_row.RowTop + 10);
-  EXPECT_EQ(ops.calls.size(), 1u);
+  EXPECT_EQ(dialogs.shown.size(), 1u);
   ASSERT_EQ(hanako.host.messages.size(), 1u);
   EXPECT_EQ(hanako.host.messages[0], CannotAddForUserText());
 
-  // What adding for taro sends: the item under taro's name, signed in
-  // with hanako's own password. The server refuses the same for jiro.
-  ScheduleItem added = Item(4, J("打ち合わせ"), D(2005, 3, 11, 10));
-  added.SyncFlag = SyncClean;
+  // Not through the view either: the server refuses hanako writing for jiro.
   SyncClient hc(hanako.conn, &hanako.notifier);
-  EXPECT_EQ(hc.AddItemFor(ops.calls[0].user, added), 1);
-  ScheduleItem not_allowed = Item(5, "sneaky", D(2005, 3, 11, 11));
-  EXPECT_EQ(hc.AddItemFor("jiro", not_allowed), 0);
+  EXPECT_EQ(hc.AddItemFor("jiro", Item(5, "sneaky", D(2005, 3, 11, 11))), 0);
   team.Settle();
   EXPECT_EQ(team.store.LiveItems(team.jiro).size(), 1u);
+
+  // A double-click on taro's private item shows its line's place but opens
+  // nothing.
+  const CellRect masked = hanako.view.ReferenceItems[0].CellRects[0];
+  ASSERT_FALSE(masked.IsEmpty());
+  OnDoubleClick(hanako.view, feedback, hanako.host, ops, masked.left + 1, masked.top + 1);
+  EXPECT_EQ(dialogs.shown.size(), 1u);
+  EXPECT_TRUE(dialogs.viewed.empty());
 
   // The next drawing after a change for another user fetches again.
   hanako.view.RefreshReferences = 1;
@@ -158,7 +173,7 @@ TEST(GroupWeek, ASecondUserSeesMasksAndWritesWhereGranted) {
   bool found = false;
   ScheduleItem it;
   for (int ok = taro.store.ReadFirstItem(it); ok; ok = taro.store.ReadNextItem(it))
-    if (it.Index == added.Index) found = it.Subject == J("打ち合わせ") && it.SyncFlag == SyncClean;
+    found |= it.Subject == J("打ち合わせ") && it.SyncFlag == SyncClean && it.Start == D(2005, 3, 11, 10);
   EXPECT_TRUE(found);
 }
 
