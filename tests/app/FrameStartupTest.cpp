@@ -41,9 +41,7 @@ TEST(FrameStartup, AFirstRunMakesTheFoldersAndTheStoreAndOpensOffline) {
     EXPECT_EQ(f.minuteTimer().interval(), 60000);
     EXPECT_TRUE(f.minuteTimer().isActive());
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&f));
-    if (f.view()->layoutRuns() == 0) {
-      ASSERT_TRUE(test::WaitForFrame(f.view(), false));
-    }
+    ASSERT_TRUE(test::LaidOutAgain(f.view(), 0));
     EXPECT_EQ(f.paneText(1), QStringLiteral("Offline"));
     // The month of today was drawn: 9 March 2005 is one of its cells.
     bool found = false;

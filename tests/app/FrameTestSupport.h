@@ -4,6 +4,7 @@
 // connection state starts fresh, and the clock is fixed.
 #include <QEventLoop>
 #include <QSettings>
+#include <QTest>
 #include <QTimer>
 #include <cstdlib>
 #include <fstream>
@@ -76,6 +77,11 @@ inline bool WaitForFrame(app::CCalenderView* view, bool ask = true) {
   QTimer::singleShot(30000, &loop, [&] { loop.exit(1); });
   if (ask) view->invalidateLayout();
   return loop.exec() == 0;
+}
+
+// Waits until the layouts have run again since `runs_before`.
+inline bool LaidOutAgain(app::CCalenderView* view, int runs_before) {
+  return QTest::qWaitFor([&] { return view->layoutRuns() > runs_before; }, 30000);
 }
 
 }  // namespace kv::test

@@ -203,9 +203,7 @@ TEST(MainFrame, LaterCommandsAndDoubleClicksSayTheyAreNotAvailableYet) {
   EXPECT_EQ(s.f->state().ViewMode, MonthMode);
   s.f->show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(s.f));
-  if (s.f->view()->layoutRuns() == 0) {
-    ASSERT_TRUE(test::WaitForFrame(s.f->view(), false));
-  }
+  ASSERT_TRUE(test::LaidOutAgain(s.f->view(), 0));
   const CellRect cell = s.f->state().CellTable[10].rect;
   QTest::mouseDClick(s.f->view(), Qt::LeftButton, {}, QPoint(cell.left + 5, cell.bottom - 5));
   EXPECT_EQ(ui::MessageBox::takeShownTexts(), QStringList{not_yet});
