@@ -210,6 +210,31 @@ TEST(MainFrame, LaterCommandsAndDoubleClicksSayTheyAreNotAvailableYet) {
   EXPECT_EQ(s.f->state().SelectedDate, s.f->state().CellTable[10].date);
 }
 
+TEST(MainFrame, WhileDrawingIsOffTheLastFrameStaysAndNoLayoutRuns) {
+  Started s;
+  s.f->resize(800, 600);
+  s.f->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(s.f));
+  ASSERT_TRUE(test::WaitForFrame(s.f->view()));
+  const QImage shown = s.f->view()->frameImage();
+  const int runs = s.f->view()->layoutRuns();
+  s.f->state().DrawEnabled = 0;  // as while an item dialog is open
+  s.f->runCommand(Command::WeekUnit);
+  s.f->view()->repaint();
+  s.f->resize(820, 610);
+  QTest::qWait(50);
+  s.f->view()->repaint();
+  EXPECT_EQ(s.f->view()->layoutRuns(), runs);
+  EXPECT_EQ(s.f->view()->frameImage(), shown);
+  // The view's own pixels still show the month.
+  const QImage on_screen = s.f->view()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+  EXPECT_EQ(on_screen.copy(0, 0, 200, 100), shown.copy(0, 0, 200, 100).convertToFormat(QImage::Format_RGB32));
+  s.f->state().DrawEnabled = 1;
+  s.f->view()->repaint();
+  EXPECT_EQ(s.f->view()->layoutRuns(), runs + 1);
+  EXPECT_NE(s.f->view()->frameImage(), shown);
+}
+
 TEST(MainFrame, BarTogglesAndTheWindowAreRememberedInTheSettings) {
   test::ScratchHome home;
   {

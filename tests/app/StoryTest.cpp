@@ -123,10 +123,13 @@ TEST(Story, AMorningWithTheCalendarAndItsServer) {
     // A press selects it at once: inverted line, subject in the message pane.
     const CellRect line = meeting->CellRects[0];
     const int ink_before = InkIn(f.view()->frameImage(), line);
+    const int runs_before_click = f.view()->layoutRuns();
     QTest::mouseClick(f.view(), Qt::LeftButton, {}, QPoint(line.left + 3, line.top + 3));
     EXPECT_EQ(f.paneText(0), QStringLiteral("部長と打ち合わせ"));
     EXPECT_EQ(st.InvertedRect, line);
     EXPECT_GT(InkIn(f.view()->frameImage(), line), ink_before * 3);
+    // Drawn straight onto the frame, without laying the month out again.
+    EXPECT_EQ(f.view()->layoutRuns(), runs_before_click);
 
     // Next month and back with the keys.
     int runs = f.view()->layoutRuns();
@@ -274,6 +277,7 @@ TEST(Story, AServerThatDoesNotAnswerNeverFreezesTheWindow) {
     held = f->state().AnchorDate == anchor;
     f->view()->update();
     painted = QTest::qWaitFor([&] { return counter.paints > 0; }, 30000);
+    EXPECT_EQ(f->view()->layoutRuns(), 0);  // drawing is still off
     checked = true;
     silent.Release();
   });
@@ -294,6 +298,46 @@ TEST(Story, AServerThatDoesNotAnswerNeverFreezesTheWindow) {
   // The key pressed meanwhile arrives now.
   EXPECT_TRUE(QTest::qWaitFor([&] { return f.state().AnchorDate == D(2005, 4, 9); }, 30000));
   f.view()->removeEventFilter(&counter);
+}
+
+TEST(Story, ARefusedSignInIsToldOnceAndTheCalendarStillOpens) {
+  test::ScratchHome home;
+  test::TempDir server_dir;
+  server::ServerStore server_store;
+  std::string err;
+  ASSERT_TRUE(server_store.Open(server_dir.File("server.db"), &err)) << err;
+  int32_t taro = 0;
+  ASSERT_TRUE(server_store.AddUser("taro", J("山田太郎"), "right", 0, &taro, &err)) << err;
+  server::ServerConfig cfg;
+  cfg.port = 0;
+  server::Server server(server_store, cfg);
+  ASSERT_TRUE(server.Start(&err)) << err;
+  fs::create_directories(home.StoreFolder());
+  {
+    ItemStore store;
+    ASSERT_EQ(store.CreateStore(home.StorePath()), 1);
+    ASSERT_EQ(store.WriteSettings("taro", "127.0.0.1", server.Port(), "wrong"), 1);
+    ScheduleItem it;
+    it.Subject = "local";
+    it.Index = D(2005, 3, 1);
+    it.Start = D(2005, 3, 9, 9);
+    it.End = D(2005, 3, 9, 10);
+    it.SyncFlag = SyncPending;
+    ASSERT_EQ(store.InsertItem(it), 1);
+  }
+  CCalenderApp app;
+  ASSERT_TRUE(app.InitInstance(home.ProgramPath()));
+  CMainFrame& f = *app.mainFrame();
+  // The worker's message reached the window's thread, once.
+  EXPECT_EQ(ui::MessageBox::takeShownTexts(), QStringList{QStringLiteral("パスワードが間違っています。")});
+  EXPECT_EQ(f.state().DrawEnabled, 1);
+  EXPECT_TRUE(f.minuteTimer().isActive());
+  // A refused synchronisation loads nothing; the next navigation does.
+  EXPECT_TRUE(f.state().VisibleItems.empty());
+  f.runCommand(Command::Today);
+  ASSERT_EQ(f.state().VisibleItems.size(), 1u);
+  EXPECT_EQ(f.state().VisibleItems[0].SyncFlag, SyncPending);  // nothing went up
+  server.Stop();
 }
 
 }  // namespace
