@@ -4,7 +4,6 @@
 #include <QHash>
 #include <QImage>
 #include <QPaintEngine>
-#include <QStringList>
 
 #include "app/ui/QtText.h"
 #include "view/Resources.h"
@@ -92,21 +91,28 @@ void QtSurface::SetTextColor(Color c) { text_color_ = ToQColor(c); }
 
 void QtSurface::DrawText(const std::string& cp932, const Rect& r, TextAlign align) {
   if (r.right <= r.left || r.bottom <= r.top || cp932.empty()) return;
+  // A week holds thousands of labels: the clip and pen are set directly
+  // rather than saving the painter's whole state for each.
   const QRect box(r.left, r.top, r.right - r.left, r.bottom - r.top);
-  const QStringList lines = ui::FromCp932(cp932).split(QLatin1Char('\n'));
-  p_.save();
-  p_.setClipRect(box, Qt::IntersectClip);
-  p_.setPen(text_color_);
-  int baseline = r.top + fm_.ascent();
-  for (QString line : lines) {
-    if (baseline - fm_.ascent() >= r.bottom) break;
+  p_.setClipRect(box);
+  if (p_.pen().color() != text_color_) p_.setPen(text_color_);
+  auto line_at = [&](QStringView line, int baseline) {
     if (line.endsWith(QLatin1Char('\r'))) line.chop(1);
     int x = r.left;
-    if (align == TextAlign::Center) x += (box.width() - fm_.horizontalAdvance(line)) / 2;
-    p_.drawText(QPoint(x, baseline), line);
+    if (align == TextAlign::Center) x += (box.width() - fm_.horizontalAdvance(line.toString())) / 2;
+    p_.drawText(QPoint(x, baseline), line.toString());
+  };
+  const QString text = ui::FromCp932(cp932);
+  int baseline = r.top + fm_.ascent();
+  qsizetype from = 0;
+  while (baseline - fm_.ascent() < r.bottom) {
+    const qsizetype nl = text.indexOf(QLatin1Char('\n'), from);
+    line_at(QStringView(text).mid(from, nl < 0 ? -1 : nl - from), baseline);
+    if (nl < 0) break;
+    from = nl + 1;
     baseline += fm_.height();
   }
-  p_.restore();
+  p_.setClipping(false);
 }
 
 }  // namespace kv::app
