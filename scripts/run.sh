@@ -4,8 +4,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
 scripts/build.sh
-if [ -x build/app/kalvane ]; then
-  exec build/app/kalvane "$@"
+KALVANE="${BUILD_DIR:-build}/app/kalvane"
+if [ -x "$KALVANE" ]; then
+  exec "$KALVANE" "$@"
 else
-  echo "The calendar window is not built yet; the core libraries, tests and tools are in build/."
+  echo "$KALVANE was not built; see the build output above." >&2
+  exit 1
 fi

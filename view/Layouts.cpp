@@ -1,6 +1,9 @@
 #include "view/Layouts.h"
 
+#include <array>
 #include <cstdio>
+#include <tuple>
+#include <vector>
 
 #include "view/Texts.h"
 
@@ -54,6 +57,50 @@ void PaintView(ViewState& state, Surface& s, const Rect& area, ViewHost& host,
     }
   }
   host.SetStatusText(1, state.Online == 1 ? "Online" : "Offline");
+}
+
+namespace {
+
+using Rects = std::array<CellRect, kCellRectSlots>;
+
+std::vector<Rects> SaveRects(const std::vector<ScheduleItem>& items) {
+  std::vector<Rects> out;
+  out.reserve(items.size());
+  for (const auto& it : items) out.push_back(it.CellRects);
+  return out;
+}
+
+bool RestoreRects(std::vector<ScheduleItem>& items, const std::vector<Rects>& saved) {
+  if (items.size() != saved.size()) return false;
+  for (size_t i = 0; i < items.size(); ++i) items[i].CellRects = saved[i];
+  return true;
+}
+
+}  // namespace
+
+void PrintView(ViewState& state, Surface& page, const Rect& area, ViewHost& host,
+               OtherUsersLayout* other_users) {
+  const auto cells = state.CellTable;
+  const Rect inverted = state.InvertedRect;
+  const int first_hour = state.FirstHour;
+  const auto own = SaveRects(state.VisibleItems);
+  const auto refs = SaveRects(state.ReferenceItems);
+  std::vector<std::pair<int32_t, int32_t>> rows;
+  for (const auto& u : state.ReferenceUsers) rows.emplace_back(u.RowTop, u.RowBottom);
+
+  PaintView(state, page, area, host, other_users);
+
+  state.CellTable = cells;
+  state.InvertedRect = inverted;
+  state.FirstHour = first_hour;
+  bool same = RestoreRects(state.VisibleItems, own) && RestoreRects(state.ReferenceItems, refs);
+  if (state.ReferenceUsers.size() == rows.size()) {
+    for (size_t i = 0; i < rows.size(); ++i)
+      std::tie(state.ReferenceUsers[i].RowTop, state.ReferenceUsers[i].RowBottom) = rows[i];
+  } else {
+    same = false;
+  }
+  if (!same) host.RequestRepaint(true);
 }
 
 }  // namespace kv

@@ -71,6 +71,7 @@ bool ViewCommands::MoveTo(const DateTime& chosen) {
   return true;
 }
 
+// Of the mode switches only the day unit keeps the selected item.
 void ViewCommands::DayUnit() {
   state_.ViewMode = DayMode;
   Finish(false);
@@ -78,13 +79,13 @@ void ViewCommands::DayUnit() {
 
 void ViewCommands::WeekUnit() {
   state_.ViewMode = WeekMode;
-  Finish(false);
+  Finish(true);
 }
 
 void ViewCommands::MonthUnit() {
   state_.ViewMode = MonthMode;
   state_.AnchorDate = state_.SelectedDate;
-  Finish(false);
+  Finish(true);
 }
 
 void ViewCommands::OtherUsers() {
@@ -94,7 +95,7 @@ void ViewCommands::OtherUsers() {
   }
   state_.ViewMode = OtherUsersMode;
   state_.RefreshReferences = 1;
-  Finish(false);
+  Finish(true);
 }
 
 }  // namespace kv

@@ -115,13 +115,17 @@ TEST(Navigation, ModeSwitches) {
     n.cmd.DayUnit();
     EXPECT_EQ(n.st.ViewMode, DayMode);
     EXPECT_EQ(n.st.AnchorDate, D(2005, 1, 20));  // left alone
+    EXPECT_EQ(n.st.OwnSelection, 3);             // the day unit keeps the item
     EXPECT_EQ(n.reloads, 1);
     EXPECT_EQ(n.host.repaints, 1);
     n.cmd.WeekUnit();
     EXPECT_EQ(n.st.ViewMode, WeekMode);
+    EXPECT_EQ(n.st.OwnSelection, -1);
+    n.st.OwnSelection = 3;
     n.cmd.MonthUnit();
     EXPECT_EQ(n.st.ViewMode, MonthMode);
     EXPECT_EQ(n.st.AnchorDate, D(2005, 3, 9));  // the month of the selection
+    EXPECT_EQ(n.st.OwnSelection, -1);
     EXPECT_EQ(n.reloads, 3);
   }
   {
@@ -132,9 +136,11 @@ TEST(Navigation, ModeSwitches) {
     EXPECT_EQ(text::ToUtf8(n.host.messages[0]).value(), "サーバーと接続されていません。");
     EXPECT_EQ(n.reloads, 0);
     EXPECT_EQ(n.host.repaints, 0);
+    EXPECT_EQ(n.st.OwnSelection, 3);  // a refused switch changes nothing
     n.st.Online = 1;
     n.cmd.OtherUsers();
     EXPECT_EQ(n.st.ViewMode, OtherUsersMode);
+    EXPECT_EQ(n.st.OwnSelection, -1);
     EXPECT_EQ(n.st.RefreshReferences, 1);
     EXPECT_EQ(n.reloads, 1);
     EXPECT_EQ(n.host.messages.size(), 1u);

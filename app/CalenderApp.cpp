@@ -1,0 +1,44 @@
+#include "app/CalenderApp.h"
+
+#include <QApplication>
+#include <QFontDatabase>
+
+#include "app/CalenderDoc.h"
+#include "app/Icons.h"
+#include "app/MainFrame.h"
+#include "app/QtSurface.h"
+
+namespace kv::app {
+
+CCalenderApp::CCalenderApp() = default;
+
+CCalenderApp::~CCalenderApp() {
+  frame_.reset();
+  doc_.reset();
+}
+
+bool CCalenderApp::InitInstance(const std::string& program_path) {
+  QCoreApplication::setOrganizationName(QStringLiteral("Wexor"));
+  QCoreApplication::setApplicationName(QStringLiteral("Kalvane"));
+  QGuiApplication::setApplicationDisplayName(QStringLiteral("Kalvane"));
+  QGuiApplication::setDesktopFileName(QStringLiteral("com.wexor.Kalvane"));
+  QGuiApplication::setWindowIcon(ApplicationIcon());
+  // Menus and dialogs in the calendar's Japanese font when it is there.
+  QFont ui = QApplication::font();
+  ui.setFamily(CalendarFont().family());
+  QApplication::setFont(ui);
+
+  doc_ = std::make_unique<CCalenderDoc>();
+  frame_ = std::make_unique<CMainFrame>(doc_.get());
+  WireCommands(*frame_);
+  if (!frame_->openUserStore(program_path)) {
+    exit_code_ = frame_->exitCode();
+    frame_.reset();
+    return false;
+  }
+  frame_->show();
+  frame_->finishStartup();
+  return true;
+}
+
+}  // namespace kv::app

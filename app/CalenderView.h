@@ -1,0 +1,70 @@
+#pragma once
+// The calendar view: paints the layout of the current mode into a backing
+// image and shows it; presses and double-clicks go to the hit testing,
+// whose feedback is drawn straight onto that image.
+#include <QImage>
+#include <QWidget>
+#include <memory>
+
+#include "view/Layouts.h"
+#include "view/ViewHost.h"
+#include "view/ViewState.h"
+
+class QPrinter;
+
+namespace kv::app {
+
+class CCalenderView : public QWidget {
+  Q_OBJECT
+ public:
+  CCalenderView(ViewState& state, ViewHost& host, QWidget* parent = nullptr);
+  ~CCalenderView() override;
+
+  void setItemOperations(ItemOperations* ops) { ops_ = ops; }
+  void setOtherUsersLayout(OtherUsersLayout* layout) { other_users_ = layout; }
+
+  // The layout is stale: it runs again at the next paint.
+  void invalidateLayout();
+  bool layoutStale() const { return dirty_; }
+
+  // One page of the current layout; the screen's rectangles, inversion and
+  // first hour are kept. False when the printer cannot be drawn on.
+  bool printTo(QPrinter& printer);
+  // The print, print preview and page set-up commands.
+  void print();
+  void printPreview();
+  void printSetup();
+  // Printer settings shared by the three commands.
+  QPrinter& printer();
+
+  // The last drawn frame (device pixels).
+  const QImage& frameImage() const { return backing_; }
+  // How many times the layouts have run for the screen.
+  int layoutRuns() const { return layout_runs_; }
+
+ signals:
+  // A frame with a fresh layout has just been put on the screen.
+  void framePainted();
+
+ protected:
+  void paintEvent(QPaintEvent* e) override;
+  void mousePressEvent(QMouseEvent* e) override;
+  void mouseDoubleClickEvent(QMouseEvent* e) override;
+
+ private:
+  class Feedback;
+  bool CanLayout() const;
+  void Render();
+
+  ViewState& state_;
+  ViewHost& host_;
+  ItemOperations* ops_ = nullptr;
+  OtherUsersLayout* other_users_ = nullptr;
+  QImage backing_;
+  bool dirty_ = true;
+  int layout_runs_ = 0;
+  int idle_hook_ = 0;
+  std::unique_ptr<QPrinter> printer_;
+};
+
+}  // namespace kv::app

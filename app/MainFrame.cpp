@@ -1,0 +1,397 @@
+#include "app/MainFrame.h"
+
+#include <unistd.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QLabel>
+#include <QMenuBar>
+#include <QPointer>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QStatusBar>
+#include <QToolBar>
+#include <cerrno>
+#include <cstring>
+
+#include "app/CalenderDoc.h"
+#include "app/CalenderView.h"
+#include "app/Icons.h"
+#include "app/Launch.h"
+#include "app/ServerCall.h"
+#include "app/Startup.h"
+#include "app/dialogs/MoveDateDlg.h"
+#include "app/ui/MessageBox.h"
+#include "app/ui/QtText.h"
+#include "model/Text.h"
+#include "sync/SyncClient.h"
+#include "view/StoreLoad.h"
+
+#ifndef KALVANE_VERSION
+#define KALVANE_VERSION "0"
+#endif
+
+namespace kv::app {
+
+namespace {
+
+QString U(const char* utf8) { return QString::fromUtf8(utf8); }
+QString U(const std::string& utf8) { return QString::fromStdString(utf8); }
+
+// Double-clicks land here until the item commands are wired in.
+class NotYetOps final : public ItemOperations {
+ public:
+  explicit NotYetOps(CMainFrame& f) : f_(f) {}
+  void EditOwnItem(int) override { f_.notAvailableYet(); }
+  void AddOwnItem(const DateTime&) override { f_.notAvailableYet(); }
+  void OpenReferenceItem(int) override { f_.notAvailableYet(); }
+  void AddItemForUser(const std::string&) override { f_.notAvailableYet(); }
+
+ private:
+  CMainFrame& f_;
+};
+
+// "印刷(&P)..." -> "印刷": for tool tips.
+QString PlainText(const char* menu_text) {
+  QString t = U(menu_text);
+  t.remove(QRegularExpression(QStringLiteral("\\(&.\\)")));
+  t.remove(QStringLiteral("..."));
+  return t.trimmed();
+}
+
+const char* StatusTip(Command id) {
+  switch (id) {
+    case Command::Print: return "表示中の予定表を印刷します";
+    case Command::PrintPreview: return "印刷されるページを画面で確かめます";
+    case Command::PrintSetup: return "用紙と向きを選びます";
+    case Command::Exit: return "Kalvane を終了します";
+    case Command::Add: return "選択した日に予定を追加します";
+    case Command::Edit: return "選択した予定を編集します";
+    case Command::Delete: return "選択した予定を削除します";
+    case Command::Cut: return "選択した予定を切り取ります";
+    case Command::Copy: return "選択した予定をコピーします";
+    case Command::Paste: return "コピーした予定を選択した日に貼り付けます";
+    case Command::MoveDate: return "指定した日へ移動します";
+    case Command::Today: return "今日へ移動します";
+    case Command::Previous: return "前の月・週・日を表示します";
+    case Command::Next: return "次の月・週・日を表示します";
+    case Command::DayUnit: return "一日の予定を表示します";
+    case Command::WeekUnit: return "一週間の予定を表示します";
+    case Command::MonthUnit: return "一か月の予定を表示します";
+    case Command::OtherUsers: return "参照ユーザの週の予定を表示します";
+    case Command::ToolBar: return "ツール バーの表示を切り替えます";
+    case Command::StatusBar: return "ステータス バーの表示を切り替えます";
+    case Command::ServerSettings: return "予定サーバーへの接続を設定します";
+    case Command::ReferenceUsers: return "予定を参照するユーザを選びます";
+    case Command::Help: return "ヘルプを表示します";
+    case Command::About: return "バージョン情報を表示します";
+  }
+  return "";
+}
+
+constexpr int kMinuteMs = 60000;
+
+}  // namespace
+
+CMainFrame::CMainFrame(CCalenderDoc* doc, QWidget* parent)
+    : QMainWindow(parent),
+      doc_(doc),
+      host_(*this),
+      commands_(state_, host_, [this] { return reload(); }),
+      not_yet_ops_(std::make_unique<NotYetOps>(*this)) {
+  setWindowTitle(QStringLiteral("Kalvane"));
+  setWindowIcon(ApplicationIcon());
+  view_ = new CCalenderView(state_, host_, this);
+  view_->setItemOperations(not_yet_ops_.get());
+  setCentralWidget(view_);
+  move_dlg_ = new MoveDateDlg(this);
+  BuildMenusAndBars();
+  DefaultHandlers();
+  RestoreSettings();
+  view_->setFocus();
+
+  minute_timer_.setInterval(kMinuteMs);
+  connect(&minute_timer_, &QTimer::timeout, this, &CMainFrame::onMinuteTimer);
+  idle_hook_ = ServerCall::AddIdleHook([this] { AfterServerCall(); });
+}
+
+CMainFrame::~CMainFrame() {
+  ServerCall::RemoveIdleHook(idle_hook_);
+  minute_timer_.stop();
+  store_.CloseStore();
+  state_.VisibleItems.clear();
+  state_.AlarmCandidates.clear();
+}
+
+void CMainFrame::BuildMenusAndBars() {
+  int menu_count = 0;
+  const MenuInfo* menus = Menus(menu_count);
+  for (int m = 0; m < menu_count; ++m) {
+    QMenu* menu = menuBar()->addMenu(U(menus[m].title));
+    for (int i = 0; i < menus[m].count; ++i) {
+      const CommandInfo& c = menus[m].items[i];
+      if (!c.text) {
+        menu->addSeparator();
+        continue;
+      }
+      auto* a = new QAction(U(c.text), this);
+      a->setObjectName(QStringLiteral("cmd%1").arg(static_cast<int>(c.id)));
+      if (c.shortcut[0]) a->setShortcut(QKeySequence(QString::fromLatin1(c.shortcut)));
+      a->setIcon(ToolIcon(c.id));
+      a->setIconVisibleInMenu(false);
+      a->setToolTip(PlainText(c.text));
+      a->setStatusTip(U(StatusTip(c.id)));
+      const Command id = c.id;
+      connect(a, &QAction::triggered, this, [this, id] { runCommand(id); });
+      menu->addAction(a);
+      actions_[id] = a;
+    }
+  }
+  actions_[Command::ToolBar]->setCheckable(true);
+  actions_[Command::StatusBar]->setCheckable(true);
+
+  tool_bar_ = new QToolBar(PlainText(CommandText(Command::ToolBar)), this);
+  tool_bar_->setObjectName(QStringLiteral("ToolBar"));
+  tool_bar_->setIconSize(QSize(kToolIconWidth, kToolIconHeight));
+  int buttons = 0;
+  const Command* order = ToolBarButtons(buttons);
+  for (int i = 0; i < buttons; ++i) {
+    if (order[i] == Command{0})
+      tool_bar_->addSeparator();
+    else
+      tool_bar_->addAction(actions_.at(order[i]));
+  }
+  addToolBar(Qt::TopToolBarArea, tool_bar_);
+  connect(tool_bar_, &QToolBar::visibilityChanged, this,
+          [this](bool) { actions_[Command::ToolBar]->setChecked(tool_bar_->isVisibleTo(this)); });
+
+  panes_[0] = new QLabel(this);
+  panes_[1] = new QLabel(QStringLiteral("Offline"), this);
+  panes_[1]->setAlignment(Qt::AlignCenter);
+  panes_[1]->setMinimumWidth(panes_[1]->fontMetrics().horizontalAdvance(QStringLiteral("Offline")) + 16);
+  statusBar()->addWidget(panes_[0], 1);
+  statusBar()->addPermanentWidget(panes_[1]);
+}
+
+void CMainFrame::DefaultHandlers() {
+  for (Command id : {Command::Add, Command::Edit, Command::Delete, Command::Cut, Command::Copy,
+                     Command::Paste, Command::OtherUsers, Command::ServerSettings,
+                     Command::ReferenceUsers})
+    handlers_[id] = [this] { notAvailableYet(); };
+  handlers_[Command::Print] = [this] { view_->print(); };
+  handlers_[Command::PrintPreview] = [this] { view_->printPreview(); };
+  handlers_[Command::PrintSetup] = [this] { view_->printSetup(); };
+  handlers_[Command::Exit] = [this] { close(); };
+  handlers_[Command::MoveDate] = [this] { MoveDate(); };
+  handlers_[Command::Today] = [this] { commands_.Today(); };
+  handlers_[Command::Previous] = [this] { commands_.Previous(); };
+  handlers_[Command::Next] = [this] { commands_.Next(); };
+  handlers_[Command::DayUnit] = [this] { commands_.DayUnit(); };
+  handlers_[Command::WeekUnit] = [this] { commands_.WeekUnit(); };
+  handlers_[Command::MonthUnit] = [this] { commands_.MonthUnit(); };
+  handlers_[Command::ToolBar] = [this] {
+    tool_bar_->setVisible(!tool_bar_->isVisibleTo(this));
+    actions_[Command::ToolBar]->setChecked(tool_bar_->isVisibleTo(this));
+  };
+  handlers_[Command::StatusBar] = [this] {
+    statusBar()->setVisible(!statusBar()->isVisibleTo(this));
+    actions_[Command::StatusBar]->setChecked(statusBar()->isVisibleTo(this));
+  };
+  handlers_[Command::Help] = [this] { ShowHelp(); };
+  handlers_[Command::About] = [this] { ShowAbout(); };
+}
+
+void CMainFrame::setCommandHandler(Command id, std::function<void()> handler) {
+  handlers_[id] = std::move(handler);
+}
+
+void CMainFrame::runCommand(Command id) {
+  auto it = handlers_.find(id);
+  if (it != handlers_.end() && it->second) it->second();
+}
+
+QAction* CMainFrame::action(Command id) const {
+  auto it = actions_.find(id);
+  return it == actions_.end() ? nullptr : it->second;
+}
+
+void CMainFrame::setItemOperations(ItemOperations* ops) {
+  view_->setItemOperations(ops ? ops : not_yet_ops_.get());
+}
+
+void CMainFrame::setOtherUsersLayout(OtherUsersLayout* layout) {
+  view_->setOtherUsersLayout(layout);
+}
+
+void CMainFrame::notAvailableYet() {
+  showMessage(QStringLiteral("この機能はまだ使えません。"));
+}
+
+void CMainFrame::showMessage(const QString& text) {
+  ui::MessageBox::warning(this, text);
+}
+
+void CMainFrame::setPaneText(int pane, const QString& text) {
+  if (pane == 0 || pane == 1) panes_[pane]->setText(text);
+}
+
+QString CMainFrame::paneText(int pane) const {
+  return (pane == 0 || pane == 1) ? panes_[pane]->text() : QString();
+}
+
+int CMainFrame::reload() { return LoadVisibleItems(state_, store_); }
+
+// ---- start-up ----
+
+bool CMainFrame::openUserStore(const std::string& program_path) {
+  program_folder_ = ProgramFolderOf(program_path);
+  state_ = ViewState::Initial();
+  ConnectionState& conn = GlobalConnection();
+  conn.Online = 0;
+  conn.LastConnectFailure = DateTime::FromParts(2000, 8, 15);
+  conn.ClockOffset = DateSpan();
+
+  const std::string logon = LogonName();
+  conn.UserName = text::FromUtf8(logon).value_or("Default");
+  store_path_ = BuildStorePath(DataHome(), logon);
+
+  const StoreOpen opened = OpenOrCreateStore(store_, store_path_);
+  if (opened != StoreOpen::Opened && opened != StoreOpen::Created) {
+    ui::MessageBox::critical(nullptr, U(StoreFailureMessage(opened, store_path_)));
+    exit_code_ = opened == StoreOpen::Locked ? kExitStoreLocked : kExitStoreFailed;
+    return false;
+  }
+
+  std::string user, server, password;
+  int32_t port = 0;
+  DateTime last_update;
+  if (store_.ReadSettings(user, server, port, password, last_update)) {
+    conn.UserName = user;
+    conn.ServerName = server;
+    conn.ServerPort = port;
+    conn.Password = password;
+  }
+  store_.PurgeDeletedItems(60);
+  return true;
+}
+
+void CMainFrame::finishStartup() {
+  const ConnectionState& conn = GlobalConnection();
+  const bool has_server = conn.ServerPort != 0 && !conn.ServerName.empty();
+  if (has_server) setPaneText(0, QStringLiteral("サーバーと同期しています..."));
+  ServerCall::Run([this] {
+    SyncClient client(GlobalConnection(), &host_);
+    client.Synchronize(store_, [this] { ServerCall::OnGuiThread([this] { reload(); }); });
+  });
+  if (has_server) setPaneText(0, QString());
+  state_.Online = GlobalConnection().Online;
+  state_.DrawEnabled = 1;
+  view_->invalidateLayout();
+  started_ = true;
+  minute_timer_.start();
+}
+
+// ---- timer and server calls ----
+
+void CMainFrame::onMinuteTimer() {
+  if (!started_) return;
+  if (ServerCall::Running() || ticking_) {
+    tick_pending_ = true;
+    return;
+  }
+  RunTick();
+}
+
+void CMainFrame::RunTick() {
+  tick_pending_ = false;
+  ticking_ = true;
+  struct Done {
+    bool& flag;
+    ~Done() { flag = false; }
+  } done{ticking_};
+  if (minute_tick_) minute_tick_();
+  if (tick_pending_ && !ServerCall::Running())
+    QTimer::singleShot(0, this, &CMainFrame::onMinuteTimer);
+}
+
+void CMainFrame::AfterServerCall() {
+  state_.Online = GlobalConnection().Online;
+  if (tick_pending_ && !ticking_) QTimer::singleShot(0, this, &CMainFrame::onMinuteTimer);
+  if (close_pending_) {
+    close_pending_ = false;
+    QTimer::singleShot(0, this, &QWidget::close);
+  }
+}
+
+void CMainFrame::closeEvent(QCloseEvent* e) {
+  if (ServerCall::Running()) {
+    // The worker still uses the store; the window closes once it is done.
+    close_pending_ = true;
+    e->ignore();
+    return;
+  }
+  SaveSettings();
+  e->accept();
+}
+
+// ---- settings ----
+
+void CMainFrame::RestoreSettings() {
+  QSettings s;
+  s.beginGroup(QStringLiteral("MainFrame"));
+  if (!restoreGeometry(s.value(QStringLiteral("Geometry")).toByteArray())) resize(1024, 720);
+  restoreState(s.value(QStringLiteral("State")).toByteArray());
+  tool_bar_->setVisible(s.value(QStringLiteral("ToolBar"), true).toBool());
+  statusBar()->setVisible(s.value(QStringLiteral("StatusBar"), true).toBool());
+  s.endGroup();
+  actions_[Command::ToolBar]->setChecked(tool_bar_->isVisibleTo(this));
+  actions_[Command::StatusBar]->setChecked(statusBar()->isVisibleTo(this));
+}
+
+void CMainFrame::SaveSettings() {
+  QSettings s;
+  s.beginGroup(QStringLiteral("MainFrame"));
+  s.setValue(QStringLiteral("Geometry"), saveGeometry());
+  s.setValue(QStringLiteral("State"), saveState());
+  s.setValue(QStringLiteral("ToolBar"), tool_bar_->isVisibleTo(this));
+  s.setValue(QStringLiteral("StatusBar"), statusBar()->isVisibleTo(this));
+  s.endGroup();
+}
+
+// ---- commands of this window ----
+
+void CMainFrame::MoveDate() {
+  move_dlg_->setDate(state_.SelectedDate);
+  if (move_dlg_->exec() == QDialog::Accepted) commands_.MoveTo(move_dlg_->date());
+}
+
+void CMainFrame::ShowHelp() {
+  const std::string page = program_folder_ + "/QvxHelp.html";
+  if (::access(page.c_str(), R_OK) != 0) {
+    showMessage(QStringLiteral("ヘルプページが見つかりません。\n") + QString::fromStdString(page));
+    return;
+  }
+  QPointer<CMainFrame> self(this);
+  const int rc = SpawnDetached("xdg-open", {"xdg-open", page}, [self](int status) {
+    if (status == 0) return;
+    // On the reaping thread: the message goes to the window's thread.
+    QMetaObject::invokeMethod(qApp, [self, status] {
+      if (self)
+        self->showMessage(
+            QStringLiteral("ヘルプページを開けませんでした。(xdg-open の終了コード %1)").arg(status));
+    });
+  });
+  if (rc == ENOENT)
+    showMessage(QStringLiteral("ヘルプを開くプログラム xdg-open が見つかりません。"));
+  else if (rc != 0)
+    showMessage(QStringLiteral("ヘルプを開けませんでした。(%1)").arg(QString::fromLocal8Bit(std::strerror(rc))));
+}
+
+void CMainFrame::ShowAbout() {
+  ui::MessageBox::information(
+      this, QStringLiteral("Kalvane バージョン %1\n個人とグループのスケジュール帳")
+                .arg(QStringLiteral(KALVANE_VERSION)));
+}
+
+}  // namespace kv::app

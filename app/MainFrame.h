@@ -1,0 +1,124 @@
+#pragma once
+// The main window: menus, tool bar, status bar, the calendar view, the
+// one-minute timer and the routing of every command. It owns the shared
+// state of the run: the view state and the user's store.
+#include <QMainWindow>
+#include <QTimer>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "app/Commands.h"
+#include "app/FrameHost.h"
+#include "store/ItemStore.h"
+#include "view/Layouts.h"
+#include "view/Navigation.h"
+#include "view/ViewState.h"
+
+class QAction;
+class QLabel;
+class QToolBar;
+
+namespace kv::app {
+
+class CCalenderDoc;
+class CCalenderView;
+class MoveDateDlg;
+
+class CMainFrame : public QMainWindow {
+  Q_OBJECT
+ public:
+  explicit CMainFrame(CCalenderDoc* doc, QWidget* parent = nullptr);
+  ~CMainFrame() override;
+
+  // Start-up before the window shows: the program folder, today, the
+  // logon name, the store (opened or created), the settings and the purge.
+  // False when the store cannot be used: the message has been shown and
+  // exitCode() tells the status to end with.
+  bool openUserStore(const std::string& program_path);
+  // After the window shows: the first synchronisation (on a worker, with a
+  // wait cursor), drawing switched on, the minute timer started.
+  void finishStartup();
+  bool started() const { return started_; }
+  int exitCode() const { return exit_code_; }
+
+  // The routing point of each command: menus, tool bar and accelerators
+  // all end here. Replacing a handler rewires every way to the command.
+  void setCommandHandler(Command id, std::function<void()> handler);
+  void runCommand(Command id);
+  QAction* action(Command id) const;
+
+  // What a double-click in the view starts (add, edit, open an item).
+  void setItemOperations(ItemOperations* ops);
+  void setOtherUsersLayout(OtherUsersLayout* layout);
+
+  // Called once a minute by timer 1, never before start-up has finished,
+  // never during a server call and never while the previous call has not
+  // returned; a tick that falls due meanwhile comes right after.
+  void setMinuteTick(std::function<void()> tick) { minute_tick_ = std::move(tick); }
+  QTimer& minuteTimer() { return minute_timer_; }
+  // The timer's handler (public for tests).
+  void onMinuteTimer();
+
+  // The shared state of the run.
+  ViewState& state() { return state_; }
+  ItemStore& store() { return store_; }
+  FrameHost& host() { return host_; }
+  ViewCommands& viewCommands() { return commands_; }
+  CCalenderView* view() const { return view_; }
+  CCalenderDoc* document() const { return doc_; }
+  const std::string& programFolder() const { return program_folder_; }
+  const std::string& storePath() const { return store_path_; }
+  // LoadVisibleItems over the store; GUI thread.
+  int reload();
+
+  // "This is not available yet": the default of commands still to come.
+  void notAvailableYet();
+
+  // Used by FrameHost.
+  void showMessage(const QString& text);
+  void setPaneText(int pane, const QString& text);
+  QString paneText(int pane) const;
+
+ protected:
+  void closeEvent(QCloseEvent* e) override;
+
+ private:
+  void BuildMenusAndBars();
+  void DefaultHandlers();
+  void RestoreSettings();
+  void SaveSettings();
+  void MoveDate();
+  void ShowHelp();
+  void ShowAbout();
+  void AfterServerCall();
+  void RunTick();
+
+  CCalenderDoc* doc_;
+  ViewState state_;
+  ItemStore store_;
+  FrameHost host_;
+  ViewCommands commands_;
+  std::unique_ptr<ItemOperations> not_yet_ops_;
+  CCalenderView* view_ = nullptr;
+  MoveDateDlg* move_dlg_ = nullptr;
+  QToolBar* tool_bar_ = nullptr;
+  QLabel* panes_[2] = {nullptr, nullptr};
+  std::map<Command, QAction*> actions_;
+  std::map<Command, std::function<void()>> handlers_;
+
+  QTimer minute_timer_;
+  std::function<void()> minute_tick_;
+  bool ticking_ = false;
+  bool tick_pending_ = false;
+  bool close_pending_ = false;
+  bool started_ = false;
+  int exit_code_ = 0;
+  int idle_hook_ = 0;
+
+  std::string program_folder_;
+  std::string store_path_;
+};
+
+}  // namespace kv::app

@@ -1,0 +1,50 @@
+#pragma once
+// Server requests off the GUI thread, so the calendar never freezes.
+//
+// ServerCall::Run(work) runs `work` on a worker thread and waits for it in
+// a local event loop: the windows keep painting, posted calls run, and a
+// wait cursor shows; keyboard and mouse input to the windows that were open
+// when the call began is held and delivered once it is over (a box opened
+// meanwhile, such as a sign-in message, takes input as usual). Calls never
+// overlap: one started while another runs waits for it.
+//
+// The worker must leave widgets, the view state and the store to the GUI
+// thread: what has to happen there goes through OnGuiThread, which waits
+// for it. While Running() is true the GUI thread must not use the store.
+#include <functional>
+#include <optional>
+#include <type_traits>
+#include <utility>
+
+namespace kv::app {
+
+class ServerCall {
+ public:
+  // Returns work's result; an exception thrown by work is rethrown here.
+  // Must be called on the GUI thread.
+  template <class F>
+  static auto Run(F&& work) -> std::invoke_result_t<F&> {
+    using R = std::invoke_result_t<F&>;
+    if constexpr (std::is_void_v<R>) {
+      RunVoid([&] { work(); });
+    } else {
+      std::optional<R> result;
+      RunVoid([&] { result.emplace(work()); });
+      return std::move(*result);
+    }
+  }
+  static void RunVoid(const std::function<void()>& work);
+
+  // Runs f on the GUI thread and returns when it has run (at once when
+  // already there). Exceptions from f are rethrown in the caller.
+  static void OnGuiThread(const std::function<void()>& f);
+
+  // From the start of the outermost call to its end; GUI thread only.
+  static bool Running();
+
+  // Called on the GUI thread each time the outermost call has ended.
+  static int AddIdleHook(std::function<void()> hook);
+  static void RemoveIdleHook(int id);
+};
+
+}  // namespace kv::app

@@ -1,0 +1,13 @@
+#include "app/CalenderApp.h"
+#include "app/MainFrame.h"
+
+namespace kv::app {
+
+// Each later part of the program replaces its commands here, for example
+//   frame.setCommandHandler(Command::Add, [&frame] { ... });
+//   frame.setItemOperations(...);
+//   frame.setMinuteTick([&frame] { ... });
+// Until then those commands say that they are not available yet.
+void WireCommands(CMainFrame& frame) { (void)frame; }
+
+}  // namespace kv::app

@@ -1,0 +1,225 @@
+// The real calendar window, offscreen: how long from process start to the
+// first painted frame on stores of 10,000 and 100,000 items, and what one
+// repaint of the month and the week costs on a 1280 x 800 window.
+//
+// The stores are made once and kept in $KV_BENCH_DIR (default
+// /tmp/kalvane-app-bench); each start-up runs in a fresh process on a
+// copy of one of them.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QTimer>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/CalenderApp.h"
+#include "app/CalenderView.h"
+#include "app/MainFrame.h"
+#include "app/QtSurface.h"
+#include "app/Startup.h"
+#include "bench/common/Figures.h"
+#include "model/Clock.h"
+#include "tests/app/DemoItems.h"
+#include "view/Layouts.h"
+#include "view/RecordingSurface.h"
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+using namespace kv;
+using namespace kv::app;
+
+namespace {
+
+constexpr const char* kChildFlag = "KV_APP_BENCH_CHILD";
+
+int64_t MonotonicNs() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return int64_t{ts.tv_sec} * 1000000000 + ts.tv_nsec;
+}
+
+std::string BenchDir() {
+  const char* d = std::getenv("KV_BENCH_DIR");
+  return d && *d ? d : "/tmp/kalvane-app-bench";
+}
+
+// The kept store of n items (n / 10 repeating), made when missing.
+std::string KeptStore(int n) {
+  const std::string path = BenchDir() + "/store-" + std::to_string(n) + ".mdb";
+  if (fs::exists(path)) return path;
+  fs::create_directories(BenchDir());
+  std::fprintf(stderr, "making %s ...\n", path.c_str());
+  const std::string tmp = path + ".part";
+  fs::remove(tmp);
+  fs::remove(tmp + "-wal");
+  if (!test::WriteStore(tmp, test::BenchItems(n, n / 10, Now(), 20050309u))) {
+    std::fprintf(stderr, "cannot make %s\n", path.c_str());
+    std::exit(1);
+  }
+  fs::rename(tmp, path);
+  return path;
+}
+
+// A scratch home whose store is a copy of `store`.
+std::string ScratchHome(const std::string& store, const std::string& name) {
+  const std::string home = BenchDir() + "/" + name;
+  fs::remove_all(home);
+  const std::string folder = home + "/data/Brenlow/Quillon";
+  fs::create_directories(folder);
+  fs::copy_file(store, folder + "/" + LogonName() + ".mdb");
+  return home;
+}
+
+void PointAt(const std::string& home) {
+  setenv("HOME", home.c_str(), 1);
+  setenv("XDG_DATA_HOME", (home + "/data").c_str(), 1);
+  setenv("XDG_CONFIG_HOME", (home + "/config").c_str(), 1);
+  setenv("QT_QPA_PLATFORM", "offscreen", 1);
+}
+
+// Child: start the calendar, print the monotonic time of the first frame.
+int ChildMain(int argc, char** argv) {
+  QApplication qt(argc, argv);
+  CCalenderApp app;
+  if (!app.InitInstance(QCoreApplication::applicationFilePath().toStdString())) return 2;
+  CMainFrame& f = *app.mainFrame();
+  f.resize(1280, 800);
+  QObject::connect(f.view(), &CCalenderView::framePainted, [&] {
+    std::printf("first_paint_ns %lld\n", static_cast<long long>(MonotonicNs()));
+    std::fflush(stdout);
+    f.close();
+    qt.quit();
+  });
+  QTimer::singleShot(60000, &qt, [&] { qt.exit(3); });
+  return qt.exec();
+}
+
+// Milliseconds from spawning a fresh process to its first painted frame.
+double StartOnce(const std::string& self, const std::string& store, const std::string& name) {
+  PointAt(ScratchHome(store, name));
+  setenv(kChildFlag, "1", 1);
+  int out[2];
+  if (pipe(out) != 0) return -1;
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawn_file_actions_adddup2(&fa, out[1], STDOUT_FILENO);
+  posix_spawn_file_actions_addclose(&fa, out[0]);
+  char* argv[] = {const_cast<char*>(self.c_str()), nullptr};
+  pid_t pid = -1;
+  const int64_t t0 = MonotonicNs();
+  const int rc = posix_spawn(&pid, self.c_str(), &fa, nullptr, argv, environ);
+  posix_spawn_file_actions_destroy(&fa);
+  unsetenv(kChildFlag);
+  close(out[1]);
+  if (rc != 0) {
+    close(out[0]);
+    return -1;
+  }
+  std::string text;
+  char buf[256];
+  for (ssize_t n; (n = read(out[0], buf, sizeof buf)) > 0;) text.append(buf, static_cast<size_t>(n));
+  close(out[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  long long t1 = 0;
+  const auto at = text.find("first_paint_ns ");
+  if (at == std::string::npos || std::sscanf(text.c_str() + at, "first_paint_ns %lld", &t1) != 1) return -1;
+  return static_cast<double>(t1 - t0) / 1e6;
+}
+
+double MedianStart(const std::string& self, int n, int runs) {
+  const std::string store = KeptStore(n);
+  StartOnce(self, store, "warm");  // file cache and font cache
+  std::vector<double> ms;
+  for (int i = 0; i < runs; ++i) {
+    const double v = StartOnce(self, store, "run");
+    if (v >= 0) ms.push_back(v);
+  }
+  if (ms.empty()) return -1;
+  std::sort(ms.begin(), ms.end());
+  return ms[ms.size() / 2];
+}
+
+CMainFrame* g_frame = nullptr;
+
+TextMetrics QtSurfaceMetrics(QWidget* w) {
+  const QFontMetrics fm(CalendarFont(), w);
+  return {fm.height(), fm.averageCharWidth()};
+}
+
+void BM_Repaint(benchmark::State& state) {
+  CMainFrame& f = *g_frame;
+  f.runCommand(state.range(0) == MonthMode ? Command::MonthUnit : Command::WeekUnit);
+  CCalenderView* v = f.view();
+  for (auto _ : state) {
+    v->invalidateLayout();
+    v->repaint();
+  }
+  state.counters["items"] = static_cast<double>(f.state().VisibleItems.size());
+}
+BENCHMARK(BM_Repaint)->Arg(MonthMode)->Arg(WeekMode)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+
+class NoHost final : public ViewHost {
+ public:
+  void ShowMessage(const std::string&) override {}
+  void RequestRepaint(bool) override {}
+  void SetStatusText(int, const std::string&) override {}
+};
+
+// The same paint on a surface that draws nothing: what the layouts
+// themselves cost, so the painter's share can be read off.
+void BM_LayoutOnly(benchmark::State& state) {
+  CMainFrame& f = *g_frame;
+  f.runCommand(state.range(0) == MonthMode ? Command::MonthUnit : Command::WeekUnit);
+  const TextMetrics m = QtSurfaceMetrics(f.view());
+  RecordingSurface s(m);
+  s.SetRecording(false);
+  NoHost host;
+  const Rect area{0, 0, f.view()->width(), f.view()->height()};
+  for (auto _ : state) PaintView(f.state(), s, area, host);
+}
+BENCHMARK(BM_LayoutOnly)->Arg(MonthMode)->Arg(WeekMode)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (std::getenv(kChildFlag)) return ChildMain(argc, argv);
+  const std::string self = fs::canonical("/proc/self/exe").string();
+  const int runs = std::getenv("KV_BENCH_RUNS") ? std::atoi(std::getenv("KV_BENCH_RUNS")) : 7;
+  const double start_10k = MedianStart(self, 10000, runs);
+  const double start_100k = MedianStart(self, 100000, runs);
+
+  // Repaints in this process, on the 100,000-item store.
+  PointAt(ScratchHome(KeptStore(100000), "repaint"));
+  QApplication qt(argc, argv);
+  CCalenderApp app;
+  if (!app.InitInstance(QCoreApplication::applicationFilePath().toStdString())) return 1;
+  g_frame = app.mainFrame();
+  g_frame->resize(1280, 800);
+  QCoreApplication::processEvents();
+
+  benchmark::Initialize(&argc, argv);
+  kv::bench::CapturingReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+  g_frame->close();
+
+  kv::bench::Figure("startup_first_paint_ms_10k", start_10k);
+  kv::bench::Figure("startup_first_paint_ms_100k", start_100k);
+  kv::bench::Figure("repaint_month_ms", reporter.Ns("BM_Repaint/0/min_time:1.000") * 1e-6);
+  kv::bench::Figure("repaint_week_ms", reporter.Ns("BM_Repaint/1/min_time:1.000") * 1e-6);
+  kv::bench::Figure("layout_only_month_ms", reporter.Ns("BM_LayoutOnly/0/min_time:1.000") * 1e-6);
+  kv::bench::Figure("layout_only_week_ms", reporter.Ns("BM_LayoutOnly/1/min_time:1.000") * 1e-6);
+  return 0;
+}
