@@ -1,4 +1,5 @@
 #include "app/CalenderApp.h"
+#include "app/ItemWiring.h"
 #include "app/MainFrame.h"
 
 namespace kv::app {
@@ -8,6 +9,10 @@ namespace kv::app {
 //   frame.setItemOperations(...);
 //   frame.setMinuteTick([&frame] { ... });
 // Until then those commands say that they are not available yet.
-void WireCommands(CMainFrame& frame) { (void)frame; }
+void WireCommands(CMainFrame& frame) {
+  // Programs entered in the item dialog are approved once the approvals in
+  // the user's settings are wired here.
+  WireItemCommands(frame, nullptr);
+}
 
 }  // namespace kv::app
