@@ -1,0 +1,253 @@
+#include "app/dialogs/RepeatBase.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateTimeEdit>
+#include <QDialogButtonBox>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+#include "app/dialogs/DialogSupport.h"
+#include "app/ui/MessageBox.h"
+#include "app/ui/QtText.h"
+#include "model/Clock.h"
+
+namespace kv::ui {
+
+namespace {
+
+QString U(std::string_view utf8) {
+  return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+}
+std::string S(const QString& q) { return q.toUtf8().toStdString(); }
+
+template <size_t N>
+QComboBox* Combo(QWidget* parent, const std::array<std::string_view, N>& items, const char* name) {
+  auto* c = new QComboBox(parent);
+  c->setObjectName(QString::fromLatin1(name));
+  c->setEditable(true);
+  c->setInsertPolicy(QComboBox::NoInsert);
+  for (std::string_view t : items) c->addItem(U(t));
+  return c;
+}
+
+}  // namespace
+
+RepeatBase::RepeatBase(const RepeatRule& rule, QWidget* parent) : QDialog(parent), rule_(rule) {
+  setWindowTitle(QString::fromUtf8("繰り返しアイテムの編集"));
+  auto* v = new QVBoxLayout(this);
+  tabs_ = new QTabWidget(this);
+  tabs_->setObjectName(QStringLiteral("pages"));
+  // All seven tabs in view: the showing one decides, so none may hide.
+  tabs_->setUsesScrollButtons(false);
+  tabs_->setElideMode(Qt::ElideNone);
+  for (int p = 0; p < kRepeatPageCount; ++p) tabs_->addTab(BuildPage(p), U(kRepeatPageTitles[p]));
+  v->addWidget(tabs_);
+  auto* box = new QDialogButtonBox(this);
+  QPushButton* ok = box->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
+  ok->setObjectName(QStringLiteral("ok"));
+  ok->setDefault(true);
+  box->addButton(U("ｷｬﾝｾﾙ"), QDialogButtonBox::RejectRole)->setObjectName(QStringLiteral("cancel"));
+  connect(box, &QDialogButtonBox::accepted, this, &RepeatBase::accept);
+  connect(box, &QDialogButtonBox::rejected, this, &RepeatBase::reject);
+  v->addWidget(box);
+
+  int first = PageNone;
+  data_ = LoadRepeatPages(rule, &first);
+  Show(data_);
+  tabs_->setCurrentIndex(first);
+  shown_ = first;
+  connect(tabs_, &QTabWidget::currentChanged, this, &RepeatBase::TabChanged);
+}
+
+QWidget* RepeatBase::BuildPage(int p) {
+  auto* w = new QWidget;
+  auto* grid = new QGridLayout(w);
+  Page& page = pages_[p];
+  auto number = [&](int control, const char* name) {
+    auto* e = new QLineEdit(w);
+    e->setObjectName(QString::fromLatin1(name));
+    e->setAlignment(Qt::AlignRight);
+    e->setMaximumWidth(QFontMetrics(e->font()).horizontalAdvance(QStringLiteral("0000000")) + 12);
+    page.numbers[control] = e;
+    return e;
+  };
+  auto line = [&](int row, std::initializer_list<QWidget*> widgets) {
+    auto* h = new QHBoxLayout;
+    for (QWidget* x : widgets) h->addWidget(x);
+    h->addStretch();
+    grid->addLayout(h, row, 0);
+  };
+  auto text = [&](const char* t) { return new QLabel(U(t), w); };
+
+  switch (p) {
+    case PageNone:
+      grid->addWidget(text("定期的な予定は設定されません"), 0, 0);
+      break;
+    case PageDaily:
+      line(0, {text("間隔"), number(1080, "dailyInterval"), text("日毎")});
+      break;
+    case PageWeekly: {
+      line(0, {text("間隔"), number(1081, "weeklyInterval"), text("週毎")});
+      auto* days = new QGridLayout;
+      for (int d = 0; d < 7; ++d) {
+        weekdays_[d] = new QCheckBox(U(kWeekdayTexts[d]), w);
+        weekdays_[d]->setObjectName(QStringLiteral("weekday%1").arg(d));
+        days->addWidget(weekdays_[d], d / 4, d % 4);
+      }
+      grid->addLayout(days, 1, 0);
+      break;
+    }
+    case PageMonthDay:
+      line(0, {text("間隔"), number(1089, "monthDayInterval"), text("ヶ月毎")});
+      line(1, {text("実行日"), number(1090, "monthDay"), text("日")});
+      break;
+    case PageMonthWeekday:
+      line(0, {text("間隔"), number(1091, "monthWeekdayInterval"), text("ヶ月毎")});
+      month_ordinal_ = Combo(w, kOrdinalTexts, "monthOrdinal");
+      month_selector_ = Combo(w, kSelectorTexts, "monthSelector");
+      line(1, {text("実行日"), month_ordinal_, month_selector_});
+      break;
+    case PageYearDay:
+      line(0, {text("指定日"), number(1097, "yearDayMonth"), text("月"), number(1098, "yearDay"),
+               text("日")});
+      break;
+    case PageYearWeekday:
+      line(0, {text("指定月"), number(1097, "yearWeekdayMonth"), text("月")});
+      year_ordinal_ = Combo(w, kOrdinalTexts, "yearOrdinal");
+      year_selector_ = Combo(w, kSelectorTexts, "yearSelector");
+      line(1, {text("実行日"), year_ordinal_, year_selector_});
+      break;
+  }
+  if (p != PageNone) {
+    page.range_start = MakeDatePicker(w);
+    page.range_start->setObjectName(QStringLiteral("rangeStart"));
+    page.range_end = MakeDatePicker(w);
+    page.range_end->setObjectName(QStringLiteral("rangeEnd"));
+    line(3, {text("開始日"), page.range_start, text("終了日"), page.range_end});
+  }
+  grid->setRowStretch(2, 1);
+  return w;
+}
+
+void RepeatBase::Show(const RepeatPagesData& d) {
+  auto set = [&](int page, int control, int64_t v) {
+    pages_[page].numbers[control]->setText(QString::number(v));
+  };
+  set(PageDaily, 1080, d.daily_interval);
+  set(PageWeekly, 1081, d.weekly_interval);
+  for (int i = 0; i < 7; ++i) weekdays_[i]->setChecked(d.weekdays[i]);
+  set(PageMonthDay, 1089, d.month_day_interval);
+  set(PageMonthDay, 1090, d.month_day);
+  set(PageMonthWeekday, 1091, d.month_weekday_interval);
+  month_ordinal_->setCurrentText(U(d.month_ordinal));
+  month_selector_->setCurrentText(U(d.month_selector));
+  set(PageYearDay, 1097, d.year_day_month);
+  set(PageYearDay, 1098, d.year_day);
+  set(PageYearWeekday, 1097, d.year_weekday_month);
+  year_ordinal_->setCurrentText(U(d.year_ordinal));
+  year_selector_->setCurrentText(U(d.year_selector));
+  for (int p = 1; p < kRepeatPageCount; ++p) {
+    // A range the picker cannot show starts on today.
+    QDateTime s = ToQt(d.range_start[p]), e = ToQt(d.range_end[p]);
+    const QDateTime today = ToQt(kv::Now().DateOnly());
+    pages_[p].range_start->setDateTime(s.isValid() ? s : today);
+    pages_[p].range_end->setDateTime(e.isValid() ? e : today);
+  }
+}
+
+bool RepeatBase::Exchange(int p, QLineEdit** culprit) {
+  int n = 0;
+  const PageField* fields = PageFields(p, &n);
+  int64_t values[2] = {0, 0};
+  for (int i = 0; i < n; ++i) {
+    QLineEdit* e = pages_[p].numbers[fields[i].control];
+    const std::string t = S(e->text());
+    const auto v = ParseDialogInt(t);
+    QString message;
+    if (!v)
+      message = FromCp932(NotIntegerMessage());
+    else if (*v < fields[i].lo || *v > fields[i].hi)
+      message = FromCp932(RangeMessage(fields[i].lo, fields[i].hi));
+    if (!message.isEmpty()) {
+      MessageBox::warning(this, message);
+      if (culprit) *culprit = e;
+      return false;
+    }
+    values[i] = *v;
+  }
+  auto value = [&](int control) {
+    for (int i = 0; i < n; ++i)
+      if (fields[i].control == control) return values[i];
+    return int64_t{0};
+  };
+  switch (p) {
+    case PageDaily: data_.daily_interval = value(1080); break;
+    case PageWeekly:
+      data_.weekly_interval = value(1081);
+      for (int i = 0; i < 7; ++i) data_.weekdays[i] = weekdays_[i]->isChecked();
+      break;
+    case PageMonthDay:
+      data_.month_day_interval = value(1089);
+      data_.month_day = value(1090);
+      break;
+    case PageMonthWeekday:
+      data_.month_weekday_interval = value(1091);
+      data_.month_ordinal = S(month_ordinal_->currentText());
+      data_.month_selector = S(month_selector_->currentText());
+      break;
+    case PageYearDay:
+      data_.year_day = value(1098);
+      data_.year_day_month = value(1097);
+      break;
+    case PageYearWeekday:
+      data_.year_weekday_month = value(1097);
+      data_.year_ordinal = S(year_ordinal_->currentText());
+      data_.year_selector = S(year_selector_->currentText());
+      break;
+    default: break;
+  }
+  if (p != PageNone) {
+    data_.range_start[p] = FromQt(pages_[p].range_start->dateTime());
+    data_.range_end[p] = FromQt(pages_[p].range_end->dateTime());
+  }
+  return true;
+}
+
+void RepeatBase::Focus(QLineEdit* e) {
+  if (!e) return;
+  e->setFocus();
+  e->selectAll();
+}
+
+void RepeatBase::TabChanged(int index) {
+  if (reverting_) return;
+  QLineEdit* culprit = nullptr;
+  if (!Exchange(shown_, &culprit)) {
+    // Back to the page with the refused value.
+    reverting_ = true;
+    tabs_->setCurrentIndex(shown_);
+    reverting_ = false;
+    Focus(culprit);
+    return;
+  }
+  shown_ = index;
+}
+
+void RepeatBase::accept() {
+  shown_ = tabs_->currentIndex();
+  QLineEdit* culprit = nullptr;
+  if (!Exchange(shown_, &culprit)) {
+    Focus(culprit);
+    return;
+  }
+  rule_ = RepeatResult(data_, shown_, rule_);
+  QDialog::accept();
+}
+
+}  // namespace kv::ui

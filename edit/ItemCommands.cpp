@@ -1,0 +1,358 @@
+#include "edit/ItemCommands.h"
+
+#include "edit/ItemClipboard.h"
+#include "model/Clock.h"
+#include "model/Recurrence.h"
+#include "view/Texts.h"
+
+namespace kv {
+
+namespace {
+
+// The user ID this client gives every item it creates or edits as its own.
+constexpr int32_t kOwnUserId = 0;
+
+#define KV_MSG(name, utf8)                  \
+  const std::string& name() {               \
+    static const std::string t = Cp932(utf8); \
+    return t;                               \
+  }
+KV_MSG(NothingSelected, "何も選択されていません。")
+KV_MSG(EndBeforeStart, "終了時刻が開始時刻よりも前に設定されています。")
+KV_MSG(NoSubject, "件名に何も指定されていません。")
+KV_MSG(ServerFailed, "サーバーで処理に失敗し、データを更新できませんでした")
+KV_MSG(CannotDelete, "このユーザのデータは削除できません")
+KV_MSG(BadDate, "日時の指定が正しくありません。")
+KV_MSG(NotSaved, "予定をデーターベースに保存できませんでした。")
+KV_MSG(NotDeleted, "予定をデーターベースから削除できませんでした。")
+KV_MSG(StoreUnreadable, "データーベースを読み取れないため、予定を保存できません。")
+#undef KV_MSG
+
+// No drawing while the operation rebuilds lists or waits for the server;
+// drawing resumes on every way out.
+class DrawPause {
+ public:
+  explicit DrawPause(ViewState& s) : s_(s) { s_.DrawEnabled = 0; }
+  ~DrawPause() { s_.DrawEnabled = 1; }
+
+ private:
+  ViewState& s_;
+};
+
+void KeepReserved(ScheduleItem& to, const ScheduleItem& from) {
+  to.Attr1 = from.Attr1;
+  to.Attr2 = from.Attr2;
+  to.Attr3 = from.Attr3;
+  to.Attr4 = from.Attr4;
+  to.Attr5 = from.Attr5;
+}
+
+// Items added for other users cannot be checked against their stores, so
+// at least this process never hands out one Index twice.
+DateTime NextReferenceIndex() {
+  static DateTime last = DateTime::Invalid();
+  DateTime now = Now();
+  if (last.IsValid() && !(now > last)) now = last.AddSeconds(1);
+  last = now;
+  return now;
+}
+
+}  // namespace
+
+ItemCommands::~ItemCommands() = default;
+
+const ScheduleItem* ItemCommands::OwnItem() const {
+  const ScheduleItem* it = c_.state.SelectedOwnItem();
+  return it && it->SyncFlag != SyncDeleted ? it : nullptr;
+}
+
+const ScheduleItem* ItemCommands::ReferenceItem() const { return c_.state.SelectedReferenceItem(); }
+
+const UserEntry* ItemCommands::WritableUser(int32_t user_id) const {
+  for (const UserEntry& u : c_.state.ReferenceUsers)
+    if (u.UserID == user_id && u.Writable == 1) return &u;
+  return nullptr;
+}
+
+std::string ItemCommands::Check(const ItemForm& form, bool order_checked) const {
+  if (auto m = CheckFormFields(form)) return *m;
+  const FormInstants in = BuildInstants(form);
+  if (!in.start.IsValid() || !in.end.IsValid() || !in.range_start.IsValid() ||
+      !in.range_end.IsValid())
+    return BadDate();
+  if (order_checked && in.start > in.end) return EndBeforeStart();
+  if (form.repeat.RepType != 0 && in.range_start > in.range_end) return EndBeforeStart();
+  if (form.subject.empty()) return NoSubject();
+  return {};
+}
+
+ScheduleItem ItemCommands::Build(const ItemForm& form, bool clamp_end) const {
+  const FormInstants in = BuildInstants(form);
+  ScheduleItem r;
+  r.UserID = kOwnUserId;
+  r.Subject = form.subject;
+  r.Desc = form.desc;
+  r.Place = form.place;
+  r.Execute = form.execute;
+  r.Private = form.private_flag;
+  r.Color = form.color;
+  r.Type = form.day_type == 1 ? 1 : 0;
+  r.Start = in.start;
+  r.End = in.end;
+  if (clamp_end && r.End < r.Start) r.End = r.Start;
+  r.RepType = form.repeat.RepType;
+  r.RepX = form.repeat.RepX;
+  r.RepY = form.repeat.RepY;
+  r.RepZ = form.repeat.RepZ;
+  r.RepStart = in.range_start;
+  r.RepEnd = in.range_end;
+  r.Alarm = -1;
+  if (form.alarm_on == 1) {
+    // Check() has refused a unit or size AlarmSeconds cannot take.
+    r.Alarm = AlarmSeconds(form.alarm_number, form.alarm_unit).value_or(-1);
+    if (r.Alarm != -1) r.AlarmTime = NextAlarmTime(r);
+  }
+  r.Updated = Now();
+  r.SyncFlag = SyncClean;
+  return r;
+}
+
+void ItemCommands::Reload() {
+  if (c_.reload) c_.reload();
+}
+
+void ItemCommands::Approve(const ScheduleItem& saved) {
+  if (c_.approvals && !saved.Execute.empty())
+    c_.approvals->Remember(saved.Index, saved.Execute, true);
+}
+
+void ItemCommands::AddOwnItem() { AddOwnItem(c_.state.SelectedDate); }
+
+void ItemCommands::AddOwnItem(const DateTime& day) {
+  ItemForm form = DefaultForm(day);
+  // A failed check shows its message and opens the dialog again with
+  // everything that was entered.
+  while (c_.dialogs.EditItem(form)) {
+    DrawPause pause(c_.state);
+    if (const std::string m = Check(form, false); !m.empty()) {
+      c_.messages.ShowMessage(m);
+      continue;
+    }
+    ScheduleItem rec = Build(form, true);
+    rec.Index = c_.store.UniqueIndex(Now());
+    if (!rec.Index.IsValid()) {
+      c_.messages.ShowMessage(StoreUnreadable());
+      continue;
+    }
+    rec.SyncFlag = c_.server.AddItem(rec) == 1 ? SyncClean : SyncPending;
+    if (c_.store.InsertItem(rec))
+      Approve(rec);
+    else
+      c_.messages.ShowMessage(NotSaved());
+    Reload();
+    return;
+  }
+}
+
+void ItemCommands::EditOwnItem() {
+  const ScheduleItem* selected = OwnItem();
+  if (!selected) {
+    c_.messages.ShowMessage(NothingSelected());
+    return;
+  }
+  const ScheduleItem old = *selected;
+  ItemForm form = FormFromItem(old);
+  while (c_.dialogs.EditItem(form)) {
+    if (const std::string m = Check(form, true); !m.empty()) {
+      c_.messages.ShowMessage(m);
+      continue;
+    }
+    // A paint in the other users' mode would ask the server itself while
+    // this request is still out.
+    DrawPause pause(c_.state);
+    ScheduleItem rec = Build(form, false);
+    rec.Index = old.Index;
+    KeepReserved(rec, old);
+    rec.SyncFlag = c_.server.UpdateItem(rec) == 1 ? SyncClean : SyncPending;
+    if (c_.store.UpdateItemByIndex(rec))
+      Approve(rec);
+    else
+      c_.messages.ShowMessage(NotSaved());
+    Reload();
+    return;
+  }
+}
+
+void ItemCommands::DeleteSelectedItem() {
+  DrawPause pause(c_.state);
+  if (const ScheduleItem* own = OwnItem()) {
+    // The tombstone carries the deletion time, so the purge of old
+    // tombstones cannot remove it before it has gone up.
+    ScheduleItem rec = *own;
+    rec.ClearCellRects();
+    rec.Updated = Now();
+    rec.SyncFlag = SyncDeleted;
+    c_.server.DeleteItem(rec);  // a failed request goes up with the next synchronisation
+    if (!c_.store.UpdateItemByIndex(rec)) c_.messages.ShowMessage(NotDeleted());
+    Reload();
+    return;
+  }
+  if (const ScheduleItem* ref = ReferenceItem()) {
+    const UserEntry* user = WritableUser(ref->UserID);
+    if (!user) {
+      c_.messages.ShowMessage(CannotDelete());
+      return;
+    }
+    // Stamped like an own deletion, so the owner's clients see it as newer.
+    ScheduleItem rec = *ref;
+    rec.ClearCellRects();
+    rec.Updated = Now();
+    rec.SyncFlag = SyncDeleted;
+    const std::string name = user->UserName;
+    c_.server.DeleteItemFor(name, rec);
+    c_.state.RefreshReferences = 1;
+    return;
+  }
+  c_.messages.ShowMessage(NothingSelected());
+}
+
+void ItemCommands::EditReferenceItem() {
+  DrawPause pause(c_.state);
+  const ScheduleItem* selected = ReferenceItem();
+  if (!selected) {
+    c_.messages.ShowMessage(NothingSelected());
+    return;
+  }
+  const ScheduleItem old = *selected;
+  if (old.Private == 1) return;
+  ItemForm form = FormFromItem(old);
+  const UserEntry* user = WritableUser(old.UserID);
+  if (!user) {
+    c_.dialogs.ViewItem(form);
+    return;
+  }
+  const std::string name = user->UserName;
+  while (c_.dialogs.EditItem(form)) {
+    if (const std::string m = Check(form, true); !m.empty()) {
+      c_.messages.ShowMessage(m);
+      continue;
+    }
+    ScheduleItem rec = Build(form, false);
+    rec.Index = old.Index;
+    rec.UserID = old.UserID;
+    KeepReserved(rec, old);
+    if (c_.server.UpdateItemFor(name, rec) != 1) c_.messages.ShowMessage(ServerFailed());
+    c_.state.RefreshReferences = 1;
+    return;
+  }
+}
+
+void ItemCommands::AddReferenceItem(const std::string& user_name) {
+  ItemForm form = DefaultForm(c_.state.SelectedDate);
+  while (c_.dialogs.EditItem(form)) {
+    DrawPause pause(c_.state);
+    if (const std::string m = Check(form, false); !m.empty()) {
+      c_.messages.ShowMessage(m);
+      continue;
+    }
+    ScheduleItem rec = Build(form, true);
+    rec.Index = NextReferenceIndex();
+    if (c_.server.AddItemFor(user_name, rec) != 1) c_.messages.ShowMessage(ServerFailed());
+    c_.state.RefreshReferences = 1;
+    return;
+  }
+}
+
+void ItemCommands::CopySelectedItem() {
+  ItemClipboard& clipboard = ItemClipboard::Instance();
+  if (const ScheduleItem* own = OwnItem())
+    clipboard.Put(*own, kOwnUserId);
+  else if (const ScheduleItem* ref = ReferenceItem())
+    clipboard.Put(*ref, ref->UserID);
+  else
+    c_.messages.ShowMessage(NothingSelected());
+}
+
+void ItemCommands::PasteItem() {
+  const ItemClipboard& clipboard = ItemClipboard::Instance();
+  if (clipboard.IsEmpty()) return;
+  const ScheduleItem& src = clipboard.Item();
+  const DateTime day = c_.state.SelectedDate;
+  if (!src.Start.IsValid() || !src.End.IsValid() || !day.IsValid()) {
+    c_.messages.ShowMessage(BadDate());
+    return;
+  }
+  DrawPause pause(c_.state);
+  ScheduleItem rec;
+  rec.UserID = kOwnUserId;
+  rec.Subject = src.Subject;
+  rec.Desc = src.Desc;
+  rec.Place = src.Place;
+  rec.Execute = src.Execute;
+  rec.Private = src.Private;
+  rec.RepType = src.RepType;
+  rec.RepEnd = src.RepEnd;
+  rec.RepStart = src.RepStart;
+  rec.RepX = src.RepX;
+  rec.RepY = src.RepY;
+  rec.RepZ = src.RepZ;
+  rec.Alarm = src.Alarm;
+  rec.Type = src.Type;
+  rec.Color = src.Color;
+  // Same time of day and length, on the selected day; the recurrence
+  // range stays where it was.
+  rec.Start = day.DateOnly().AddSeconds(src.Start.SecondsOfDay());
+  rec.End = rec.Start.AddSeconds(src.End.LinearSeconds() - src.Start.LinearSeconds());
+  rec.Index = c_.store.UniqueIndex(Now());
+  if (!rec.Index.IsValid()) {
+    c_.messages.ShowMessage(StoreUnreadable());
+    return;
+  }
+  rec.Updated = Now();
+  if (rec.Alarm != -1) rec.AlarmTime = NextAlarmTime(rec);
+  rec.SyncFlag = c_.server.AddItem(rec) == 1 ? SyncClean : SyncPending;
+  if (!c_.store.InsertItem(rec)) c_.messages.ShowMessage(NotSaved());
+  Reload();
+}
+
+void ItemCommands::EditCommand() {
+  if (OwnItem())
+    EditOwnItem();
+  else if (ReferenceItem())
+    EditReferenceItem();
+  else
+    c_.messages.ShowMessage(NothingSelected());
+}
+
+void ItemCommands::DeleteCommand() {
+  DeleteSelectedItem();
+  c_.state.OwnSelection = -1;
+}
+
+void ItemCommands::CutCommand() {
+  // Nothing selected is told once, not by both halves.
+  if (!OwnItem() && !ReferenceItem()) {
+    c_.messages.ShowMessage(NothingSelected());
+    return;
+  }
+  CopySelectedItem();
+  DeleteSelectedItem();
+}
+
+void CommandItemOperations::EditOwnItem(int own_index) {
+  c_.state.OwnSelection = own_index;
+  ItemCommands(c_).EditOwnItem();
+}
+
+void CommandItemOperations::AddOwnItem(const DateTime& day) { ItemCommands(c_).AddOwnItem(day); }
+
+void CommandItemOperations::OpenReferenceItem(int reference_index) {
+  c_.state.ReferenceSelection = reference_index;
+  ItemCommands(c_).EditReferenceItem();
+}
+
+void CommandItemOperations::AddItemForUser(const std::string& user_name) {
+  ItemCommands(c_).AddReferenceItem(user_name);
+}
+
+}  // namespace kv

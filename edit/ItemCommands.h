@@ -1,0 +1,93 @@
+#pragma once
+// The item commands: add, edit and delete of the user's own items and, with
+// permission, of reference users' items; copy, cut and paste. Each command
+// builds an ItemCommands for one operation. The dialogs, the messages and
+// the server are interfaces, so the logic runs without a window.
+#include <functional>
+#include <string>
+
+#include "edit/ExecuteApprovals.h"
+#include "edit/ItemForm.h"
+#include "edit/ItemServer.h"
+#include "store/ItemStore.h"
+#include "view/ViewHost.h"
+#include "view/ViewState.h"
+
+namespace kv {
+
+class ItemDialogs {
+ public:
+  virtual ~ItemDialogs() = default;
+  // The edit dialog on `form`. True on OK with the form holding what was
+  // entered; false on Cancel with the form untouched.
+  virtual bool EditItem(ItemForm& form) = 0;
+  // The read-only dialog.
+  virtual void ViewItem(const ItemForm& form) = 0;
+};
+
+struct ItemContext {
+  ViewState& state;
+  ItemStore& store;
+  ItemDialogs& dialogs;
+  MessageSink& messages;
+  ItemServer& server;
+  ExecuteApprovals* approvals = nullptr;  // programs saved here count as approved
+  std::function<int()> reload;            // LoadVisibleItems over the store
+};
+
+class ItemCommands {
+ public:
+  explicit ItemCommands(const ItemContext& context) : c_(context) {}
+  virtual ~ItemCommands();
+  ItemCommands(const ItemCommands&) = delete;
+  ItemCommands& operator=(const ItemCommands&) = delete;
+
+  // A new own item on SelectedDate, or on `day`.
+  void AddOwnItem();
+  void AddOwnItem(const DateTime& day);
+  // The item at OwnSelection.
+  void EditOwnItem();
+  // The own item at OwnSelection, else the reference item at
+  // ReferenceSelection. Leaves OwnSelection alone.
+  void DeleteSelectedItem();
+  // The reference item at ReferenceSelection: edited with permission,
+  // shown read-only without; a private one is not opened.
+  void EditReferenceItem();
+  void AddReferenceItem(const std::string& user_name);
+  void CopySelectedItem();
+  void PasteItem();
+
+  // The menu commands around them.
+  void EditCommand();    // 編集: own item, else reference item, else a message
+  void DeleteCommand();  // 削除: delete, then no own selection
+  void CutCommand();     // 切り取り: copy, then delete; the selection stays
+
+ private:
+  // The selected own item; a tombstone (still in VisibleItems after a cut)
+  // counts as nothing selected.
+  const ScheduleItem* OwnItem() const;
+  const ScheduleItem* ReferenceItem() const;
+  const UserEntry* WritableUser(int32_t user_id) const;
+  // The first failing check's message, or empty when the input is usable.
+  std::string Check(const ItemForm& form, bool order_checked) const;
+  ScheduleItem Build(const ItemForm& form, bool clamp_end) const;
+  void Reload();
+  void Approve(const ScheduleItem& saved);
+
+  ItemContext c_;
+};
+
+// What a double-click in the view starts, on top of ItemCommands.
+class CommandItemOperations final : public ItemOperations {
+ public:
+  explicit CommandItemOperations(const ItemContext& context) : c_(context) {}
+  void EditOwnItem(int own_index) override;
+  void AddOwnItem(const DateTime& day) override;
+  void OpenReferenceItem(int reference_index) override;
+  void AddItemForUser(const std::string& user_name) override;
+
+ private:
+  ItemContext c_;
+};
+
+}  // namespace kv

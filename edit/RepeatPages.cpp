@@ -1,0 +1,193 @@
+#include "edit/RepeatPages.h"
+
+#include <cstdio>
+
+#include "model/Text.h"
+
+namespace kv {
+
+namespace {
+
+std::string Cp(std::string_view utf8) { return text::FromUtf8(utf8).value_or(std::string(utf8)); }
+
+template <size_t N>
+int PositionOf(const std::array<std::string_view, N>& list, std::string_view t) {
+  for (size_t i = 0; i < N; ++i)
+    if (list[i] == t) return static_cast<int>(i) + 1;
+  return 0;
+}
+
+template <size_t N>
+std::string TextOf(const std::array<std::string_view, N>& list, int32_t value) {
+  if (value < 1 || value > static_cast<int32_t>(N)) return {};
+  return std::string(list[value - 1]);
+}
+
+std::string DayText(const DateTime& d) {
+  if (!d.IsValid()) return "?";
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%04d/%02d/%02d", d.Year(), d.Month(), d.Day());
+  return buf;
+}
+
+std::string Num(int64_t v) { return std::to_string(v); }
+
+constexpr PageField kDaily[] = {{1080, 1, 32767}};
+constexpr PageField kWeekly[] = {{1081, 1, 32767}};
+constexpr PageField kMonthDay[] = {{1089, 1, 32767}, {1090, 1, 31}};
+constexpr PageField kMonthWeekday[] = {{1091, 1, 32767}};
+// The day is checked before the month on this page.
+constexpr PageField kYearDay[] = {{1098, 1, 31}, {1097, 1, 12}};
+constexpr PageField kYearWeekday[] = {{1097, 1, 12}};
+
+}  // namespace
+
+int OrdinalValue(std::string_view t) { return PositionOf(kOrdinalTexts, t); }
+int SelectorValue(std::string_view t) { return PositionOf(kSelectorTexts, t); }
+
+const PageField* PageFields(int page, int* n) {
+  switch (page) {
+    case PageDaily: *n = 1; return kDaily;
+    case PageWeekly: *n = 1; return kWeekly;
+    case PageMonthDay: *n = 2; return kMonthDay;
+    case PageMonthWeekday: *n = 1; return kMonthWeekday;
+    case PageYearDay: *n = 2; return kYearDay;
+    case PageYearWeekday: *n = 1; return kYearWeekday;
+    default: *n = 0; return nullptr;
+  }
+}
+
+std::string RangeMessage(int64_t lo, int64_t hi) {
+  return Cp(Num(lo) + " から " + Num(hi) + " までの整数を入力してください。");
+}
+std::string NotIntegerMessage() { return Cp("整数を入力してください。"); }
+
+RepeatPagesData LoadRepeatPages(const RepeatRule& rule, int* first_page) {
+  RepeatPagesData p;
+  p.range_start.fill(rule.RepStart);
+  p.range_end.fill(rule.RepEnd);
+  int page = PageNone;
+  auto combos = [&](std::string& ord, std::string& sel) {
+    // Values outside the tables leave the defaults.
+    if (auto t = TextOf(kOrdinalTexts, rule.RepY); !t.empty()) ord = t;
+    if (auto t = TextOf(kSelectorTexts, rule.RepZ); !t.empty()) sel = t;
+  };
+  switch (rule.RepType) {
+    case 1:
+      p.daily_interval = rule.RepX;
+      page = PageDaily;
+      break;
+    case 2:
+      p.weekly_interval = rule.RepX;
+      for (int i = 0; i < 7; ++i) p.weekdays[i] = (rule.RepY >> i) & 1;
+      page = PageWeekly;
+      break;
+    case 3:
+      p.month_day_interval = rule.RepX;
+      p.month_day = rule.RepY;
+      page = PageMonthDay;
+      break;
+    case 4:
+      p.month_weekday_interval = rule.RepX;
+      combos(p.month_ordinal, p.month_selector);
+      page = PageMonthWeekday;
+      break;
+    case 5:
+      p.year_day_month = rule.RepX;
+      p.year_day = rule.RepY;
+      page = PageYearDay;
+      break;
+    case 6:
+      p.year_weekday_month = rule.RepX;
+      combos(p.year_ordinal, p.year_selector);
+      page = PageYearWeekday;
+      break;
+    default:
+      break;
+  }
+  if (first_page) *first_page = page;
+  return p;
+}
+
+RepeatRule RepeatResult(const RepeatPagesData& p, int shown, const RepeatRule& previous) {
+  RepeatRule r = previous;
+  if (shown <= PageNone || shown >= kRepeatPageCount) {
+    r.RepType = 0;
+    return r;
+  }
+  r.RepStart = p.range_start[shown];
+  r.RepEnd = p.range_end[shown];
+  r.RepZ = 0;
+  auto i32 = [](int64_t v) { return static_cast<int32_t>(v); };
+  switch (shown) {
+    case PageDaily:
+      r.RepType = 1;
+      r.RepX = i32(p.daily_interval);
+      r.RepY = 0;
+      break;
+    case PageWeekly: {
+      r.RepType = 2;
+      r.RepX = i32(p.weekly_interval);
+      int32_t mask = 0;
+      for (int i = 0; i < 7; ++i)
+        if (p.weekdays[i]) mask |= 1 << i;
+      r.RepY = mask;
+      break;
+    }
+    case PageMonthDay:
+      r.RepType = 3;
+      r.RepX = i32(p.month_day_interval);
+      r.RepY = i32(p.month_day);
+      break;
+    case PageMonthWeekday:
+      r.RepType = 4;
+      r.RepX = i32(p.month_weekday_interval);
+      r.RepY = OrdinalValue(p.month_ordinal) ? OrdinalValue(p.month_ordinal) : previous.RepY;
+      r.RepZ = SelectorValue(p.month_selector) ? SelectorValue(p.month_selector) : previous.RepZ;
+      break;
+    case PageYearDay:
+      r.RepType = 5;
+      r.RepX = i32(p.year_day_month);
+      r.RepY = i32(p.year_day);
+      break;
+    case PageYearWeekday:
+      r.RepType = 6;
+      r.RepX = i32(p.year_weekday_month);
+      r.RepY = OrdinalValue(p.year_ordinal) ? OrdinalValue(p.year_ordinal) : previous.RepY;
+      r.RepZ = SelectorValue(p.year_selector) ? SelectorValue(p.year_selector) : previous.RepZ;
+      break;
+  }
+  return r;
+}
+
+std::string DescribeRule(const RepeatRule& r) {
+  auto ordinal = [](int32_t v) {
+    std::string t = TextOf(kOrdinalTexts, v);
+    return t.empty() ? "第" + Num(v) + "(不明)" : t;
+  };
+  auto selector = [](int32_t v) {
+    std::string t = TextOf(kSelectorTexts, v);
+    return t.empty() ? "(不明な曜日 " + Num(v) + ")" : t;
+  };
+  std::string s;
+  switch (r.RepType) {
+    case 0: return "繰り返しません。";
+    case 1: s = Num(r.RepX) + " 日ごと"; break;
+    case 2: {
+      s = Num(r.RepX) + " 週ごと";
+      std::string days;
+      for (int i = 0; i < 7; ++i)
+        if ((r.RepY >> i) & 1) days += (days.empty() ? "" : "・") + std::string(kWeekdayTexts[i]);
+      s += days.empty() ? "（曜日の指定なし）" : "（" + days + "）";
+      break;
+    }
+    case 3: s = Num(r.RepX) + " か月ごと " + Num(r.RepY) + " 日"; break;
+    case 4: s = Num(r.RepX) + " か月ごと " + ordinal(r.RepY) + " " + selector(r.RepZ); break;
+    case 5: s = "毎年 " + Num(r.RepX) + " 月 " + Num(r.RepY) + " 日"; break;
+    case 6: s = "毎年 " + Num(r.RepX) + " 月 " + ordinal(r.RepY) + " " + selector(r.RepZ); break;
+    default: return "不明な繰り返し（種類 " + Num(r.RepType) + "）";
+  }
+  return s + "\n期間: " + DayText(r.RepStart) + " ～ " + DayText(r.RepEnd);
+}
+
+}  // namespace kv
