@@ -1,14 +1,41 @@
+#include <QObject>
+#include <memory>
+
 #include "app/CalenderApp.h"
+#include "app/ItemWiring.h"
 #include "app/MainFrame.h"
 #include "app/group/GroupWiring.h"
+#include "app/shell/AlarmWiring.h"
+#include "app/shell/SettingsApprovals.h"
 
 namespace kv::app {
 
-// Each later part of the program replaces its commands here, for example
-//   frame.setCommandHandler(Command::Add, [&frame] { ... });
-//   frame.setItemOperations(...);
-//   frame.setMinuteTick([&frame] { ... });
-// Until then those commands say that they are not available yet.
-void WireCommands(CMainFrame& frame) { WireGroupSide(frame); }
+namespace {
+
+// Owns the approvals for as long as the window's children use them.
+class ApprovalsHolder final : public QObject {
+ public:
+  ApprovalsHolder(QObject* parent, std::unique_ptr<ExecuteApprovals> approvals)
+      : QObject(parent), approvals_(std::move(approvals)) {}
+
+ private:
+  std::unique_ptr<ExecuteApprovals> approvals_;
+};
+
+}  // namespace
+
+// Each part of the program puts its commands on the frame here, before
+// start-up runs.
+void WireCommands(CMainFrame& frame) {
+  frame.setMinuteTick(shell::MakeMinuteTick(
+      &frame, frame.state(), frame.store(), [&frame] { return frame.programFolder(); },
+      frame.host()));
+  // Programs entered in the item dialog count as approved by this user.
+  auto approvals = std::make_unique<shell::SettingsApprovals>();
+  WireItemCommands(frame, approvals.get());
+  // Made after the item commands, so it is deleted after them.
+  new ApprovalsHolder(&frame, std::move(approvals));
+  WireGroupSide(frame);
+}
 
 }  // namespace kv::app

@@ -83,7 +83,12 @@ class DateTime {
   int64_t DayNumber() const { return FloorDiv(secs_, kSecondsPerDay); }
   // Seconds since the day's midnight.
   int SecondsOfDay() const { return static_cast<int>(secs_ - DayNumber() * kSecondsPerDay); }
-  DateTime DateOnly() const { return FromLinearSeconds(DayNumber() * kSecondsPerDay); }
+  // Midnight of the day; a date that is not valid keeps its status, so an
+  // unreadable clock never turns into a real day.
+  DateTime DateOnly() const {
+    if (status_ != valid) return *this;
+    return FromLinearSeconds(DayNumber() * kSecondsPerDay);
+  }
 
   // Components; -1 when not valid or outside years 100..9999.
   int Year() const;

@@ -182,7 +182,8 @@ bool Occurs(const ScheduleItem& item, const DateTime& from, const DateTime& to) 
   if (!(item.RepY & (1 << (w - 1)))) return false;
   const int64_t sunday = item.RepStart.DayNumber() - (item.RepStart.DayOfWeek() - 1);
   const int64_t base = (sunday + w - 1) * kDay + ts;
-  return ArithmeticMeets(base, 7 * item.RepX * kDay, delta, f, t, true,
+  // RepX comes from anyone's record: 7 * RepX overflows 32 bits.
+  return ArithmeticMeets(base, int64_t{7} * item.RepX * kDay, delta, f, t, true,
                          item.RepStart.LinearSeconds(), rep_end);
 }
 

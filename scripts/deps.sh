@@ -10,7 +10,7 @@ PACKAGES=(
   libical-dev
   qt6-base-dev qt6-base-dev-tools qtkeychain-qt6-dev libsodium-dev
   poppler-utils xdg-utils desktop-file-utils appstream
-  fonts-noto-cjk xvfb xauth
+  fonts-noto-cjk xvfb xauth dbus-daemon
   clang libclang-rt-14-dev python3
 )
 

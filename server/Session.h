@@ -7,14 +7,15 @@
 #include "model/ScheduleItem.h"
 #include "server/ServerStore.h"
 #include "sync/RequestCodes.h"
+#include "sync/WireRecord.h"
 #include "sync/WireStream.h"
 
 namespace kv::server {
 
 
 struct SessionLimits {
-  // Longest record text taken from a client.
-  int32_t max_record_length = 1024 * 1024;
+  // Longest record text taken from a client: the client's own limit.
+  int32_t max_record_length = kMaxRecordLength;
   // Most records, and most bytes of record text, in one upload.
   std::size_t max_upload_records = 100000;
   std::size_t max_upload_bytes = 64u * 1024 * 1024;

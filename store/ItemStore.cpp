@@ -2,10 +2,14 @@
 
 #include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstring>
+#include <set>
 #include <string_view>
 
 #include "model/Clock.h"
@@ -29,6 +33,20 @@ constexpr const char* kItemColumns =
     "\"RepStart\",\"RepEnd\",\"Index\",\"SyncFlag\",\"Attr1\",\"Attr2\",\"Attr3\",\"Attr4\","
     "\"Attr5\"";
 
+// Conditions of the partial indexes; a query names the same text to use one.
+// Long rows: more than the band the Start index is searched in, in day
+// counts (kNearBandDays below, less a margin for rounding).
+#define KV_LONG_ROWS "\"End\"-\"Start\">6.99"
+#define KV_ODD_DATES \
+  "(typeof(\"Start\") IN ('text','blob') OR typeof(\"End\") IN ('text','blob'))"
+// Every RepType that can read as non-zero passes (texts, fractions and
+// values beyond 32 bits too).
+#define KV_REPEATING "\"RepType\"!=0"
+// Alarm reads as 0 or more for numbers from -0.5 up, for Null, texts
+// (they sort above every number), and for numbers beyond 32 bits.
+#define KV_ALARMED "(\"Alarm\">=-0.5 OR \"Alarm\"<-2147483648.5 OR \"Alarm\" IS NULL)"
+constexpr int kNearBandDays = 7;
+
 // Memo columns are BLOB (no affinity: the CP932 bytes stay as written),
 // Long columns INTEGER, Date columns REAL day counts.
 constexpr const char* kSchema =
@@ -44,8 +62,31 @@ constexpr const char* kSchema =
 
 // Look-ups by Index are logarithmic; entries with equal Index are ordered
 // by rowid inside the index, i.e. in table order.
+//
+// The calendar's load reads only what it can show: items starting shortly
+// before or inside its window (by Start), the few long ones (a partial
+// index), the repeating ones and those with an alarm. Rows whose dates are
+// not numbers (another program may write text dates) sort apart in every
+// index, so they get a partial index of their own. The partial indexes
+// cost nothing for the rows they leave out.
 constexpr const char* kIndexSchema =
-    "CREATE INDEX IF NOT EXISTS \"MySelfByIndex\" ON \"MySelf\"(\"Index\")";
+    "CREATE INDEX IF NOT EXISTS \"MySelfByIndex\" ON \"MySelf\"(\"Index\");"
+    "CREATE INDEX IF NOT EXISTS \"MySelfByStart\" ON \"MySelf\"(\"Start\");"
+    "CREATE INDEX IF NOT EXISTS \"MySelfLong\" ON \"MySelf\"(\"Start\") WHERE " KV_LONG_ROWS ";"
+    "CREATE INDEX IF NOT EXISTS \"MySelfOddDates\" ON \"MySelf\"(\"Start\") WHERE " KV_ODD_DATES ";"
+    "CREATE INDEX IF NOT EXISTS \"MySelfRepeating\" ON \"MySelf\"(\"RepType\") WHERE " KV_REPEATING ";"
+    "CREATE INDEX IF NOT EXISTS \"MySelfAlarmed\" ON \"MySelf\"(\"Alarm\") WHERE " KV_ALARMED ";";
+
+// Every row the load window can reach, in table order.
+constexpr const char* kNearRows =
+    "SELECT rowid FROM \"MySelf\" INDEXED BY \"MySelfByStart\" WHERE \"Start\">=?1 AND "
+    "\"Start\"<?2 "
+    "UNION SELECT rowid FROM \"MySelf\" INDEXED BY \"MySelfLong\" WHERE " KV_LONG_ROWS
+    " AND \"Start\"<?2 "
+    "UNION SELECT rowid FROM \"MySelf\" INDEXED BY \"MySelfOddDates\" WHERE " KV_ODD_DATES " "
+    "UNION SELECT rowid FROM \"MySelf\" INDEXED BY \"MySelfRepeating\" WHERE " KV_REPEATING;
+constexpr const char* kAlarmedRows =
+    "SELECT rowid FROM \"MySelf\" INDEXED BY \"MySelfAlarmed\" WHERE " KV_ALARMED;
 
 // ---- values in and out ----
 
@@ -252,28 +293,95 @@ std::string PragmaText(sqlite3* db, const char* sql) {
   return r;
 }
 
-// Removes a file this store created, with the journal files of a failed
-// creation.
-void RemoveCreated(const std::string& path) {
+// Removes a file with the journal files SQLite may have left beside it.
+void RemoveWithJournals(const std::string& path) {
   ::unlink(path.c_str());
   ::unlink((path + "-wal").c_str());
   ::unlink((path + "-journal").c_str());
   ::unlink((path + "-shm").c_str());
 }
 
+// Moves a finished file to its place, never over an existing file.
+bool MoveIntoPlace(const std::string& from, const std::string& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return false;
+  // A file system without the flag: a hard link fails as well on a name
+  // that exists.
+  if (::link(from.c_str(), to.c_str()) != 0) return false;
+  ::unlink(from.c_str());
+  return true;
+}
+
+// Makes a rename in the folder survive a crash of the machine.
+void SyncFolderOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+}
+
+// The store holds the password: a file others can read is tightened.
+void MakePrivate(const std::string& path) {
+  for (const std::string& p : {path, path + "-wal"}) {
+    struct stat st {};
+    if (::stat(p.c_str(), &st) == 0 && (st.st_mode & 077) != 0) ::chmod(p.c_str(), 0600);
+  }
+}
+
+StoreFailure Classify(sqlite3* db) {
+  if (!db) return StoreFailure::Io;
+  switch (sqlite3_errcode(db) & 0xFF) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+      return StoreFailure::Locked;
+    case SQLITE_CANTOPEN:
+    case SQLITE_IOERR:
+    case SQLITE_FULL:
+    case SQLITE_PERM:
+    case SQLITE_READONLY:
+      return StoreFailure::Io;
+    default:
+      return StoreFailure::Damaged;
+  }
+}
+
+// Builds a complete new store in a file of its own (made empty by the
+// caller). Rollback journal: the file is whole once this returns true.
+bool BuildStoreFile(const std::string& path, StoreFailure& failure) {
+  sqlite3* db = nullptr;
+  bool ok = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
+                            nullptr) == SQLITE_OK;
+  if (ok) sqlite3_extended_result_codes(db, 1);
+  ok = ok && Exec(db, "PRAGMA synchronous=FULL") && Exec(db, "PRAGMA locking_mode=EXCLUSIVE") &&
+       Exec(db, "BEGIN EXCLUSIVE") && Exec(db, kSchema) && Exec(db, kIndexSchema) &&
+       Exec(db, "INSERT INTO \"System\" VALUES(CAST('1.00' AS BLOB),NULL,NULL,0,NULL,36526.0)") &&
+       Exec(db, "COMMIT");
+  if (!ok) {
+    failure = Classify(db);
+    if (db && !sqlite3_get_autocommit(db)) Exec(db, "ROLLBACK");
+  }
+  if (sqlite3_close_v2(db) != SQLITE_OK) ok = false;
+  return ok;
+}
+
 }  // namespace
 
 struct ItemStore::Impl {
   sqlite3* db = nullptr;
+  std::string path;
   StoreFailure failure = StoreFailure::None;
 
   Stmt begin, commit, rollback;
   Stmt walk;  // item rows from a rowid on, in table order
-  Stmt find_number, find_text;
-  Stmt insert, update, mark_deleted;
+  Stmt keys;
+  Stmt find_number, find_text, index_run;
+  Stmt insert, update, mark_deleted, set_flag;
   Stmt purge_select, purge_delete;
   Stmt settings_read, settings_write, touch;
   Stmt users_read, users_clear, users_add;
+  Stmt near_rows, alarmed_rows;
 
   // The shared current row.
   enum class Pos { BeforeFirst, AtRow, PastEnd };
@@ -281,31 +389,34 @@ struct ItemStore::Impl {
   int64_t row = 0;
   // The walk statement has just returned `row` and can go on stepping.
   bool walk_live = false;
+  bool read_failed = false;
+  bool in_batch = false;
+  bool batch_failed = false;
 
   ~Impl() { Close(); }
 
   void Close() {
-    for (Stmt* s : {&begin, &commit, &rollback, &walk, &find_number, &find_text, &insert, &update,
-                    &mark_deleted, &purge_select, &purge_delete, &settings_read, &settings_write,
-                    &touch, &users_read, &users_clear, &users_add}) {
+    for (Stmt* s : {&begin, &commit, &rollback, &walk, &keys, &find_number, &find_text, &index_run,
+                    &insert, &update, &mark_deleted, &set_flag, &purge_select, &purge_delete,
+                    &settings_read, &settings_write, &touch, &users_read, &users_clear, &users_add,
+                    &near_rows, &alarmed_rows}) {
       s->Finalize();
     }
     if (db) sqlite3_close_v2(db);
     db = nullptr;
+    path.clear();
     pos = Pos::BeforeFirst;
     row = 0;
     walk_live = false;
+    read_failed = false;
+    in_batch = false;
+    batch_failed = false;
   }
 
-  // Connection settings shared by creation and opening. The lock is taken
-  // at once and kept until the store is closed.
-  bool Configure() {
-    sqlite3_extended_result_codes(db, 1);
-    if (sqlite3_db_readonly(db, "main") != 0) return false;
+  // Takes the file for this process alone and keeps it until the store is
+  // closed. Nothing is written to the file.
+  bool Lock() {
     if (!Exec(db, "PRAGMA locking_mode=EXCLUSIVE")) return false;
-    if (PragmaText(db, "PRAGMA journal_mode=WAL") != "wal") return false;
-    if (!Exec(db, "PRAGMA synchronous=FULL")) return false;
-    if (!Exec(db, "PRAGMA cache_size=-16384")) return false;
     if (!Exec(db, "BEGIN EXCLUSIVE")) return false;
     if (!Exec(db, "COMMIT")) {
       Exec(db, "ROLLBACK");
@@ -314,25 +425,17 @@ struct ItemStore::Impl {
     return true;
   }
 
-  StoreFailure ClassifyFailure() const {
-    if (!db) return StoreFailure::Io;
-    switch (sqlite3_errcode(db) & 0xFF) {
-      case SQLITE_BUSY:
-      case SQLITE_LOCKED:
-        return StoreFailure::Locked;
-      case SQLITE_CANTOPEN:
-      case SQLITE_IOERR:
-      case SQLITE_FULL:
-      case SQLITE_PERM:
-      case SQLITE_READONLY:
-        return StoreFailure::Io;
-      default:
-        return StoreFailure::Damaged;
-    }
+  // The settings the program runs with. These write to the file, so they
+  // come only after the file is known to be a sound store.
+  bool Configure() {
+    return PragmaText(db, "PRAGMA journal_mode=WAL") == "wal" &&
+           Exec(db, "PRAGMA synchronous=FULL") && Exec(db, "PRAGMA cache_size=-16384") &&
+           Exec(db, kIndexSchema) && PrepareIndexed();
   }
 
-  // Prepares every statement; a missing table or column fails here.
-  bool PrepareAll() {
+  // Prepares the statements on the tables; a missing table or column
+  // fails here.
+  bool PrepareTables() {
     const std::string cols = kItemColumns;
     std::string params;
     for (int i = 1; i <= kColCount; ++i) params += (i > 1 ? ",?" : "?") + std::to_string(i);
@@ -351,14 +454,19 @@ struct ItemStore::Impl {
            rollback.Prepare(db, "ROLLBACK") &&
            walk.Prepare(db, "SELECT rowid," + cols +
                                 " FROM \"MySelf\" WHERE rowid>=?1 ORDER BY rowid") &&
+           keys.Prepare(db, "SELECT rowid,\"Index\",\"Updated\",\"SyncFlag\" FROM \"MySelf\" "
+                            "ORDER BY rowid") &&
            find_number.Prepare(db, "SELECT rowid,\"Index\" FROM \"MySelf\" WHERE \"Index\" "
                                    "BETWEEN ?1 AND ?2") &&
            // Texts and blobs sort after every number in the index.
            find_text.Prepare(db, "SELECT rowid,\"Index\" FROM \"MySelf\" WHERE \"Index\">=''") &&
+           index_run.Prepare(db, "SELECT rowid,\"Index\" FROM \"MySelf\" WHERE \"Index\" BETWEEN "
+                                 "?1 AND ?2 ORDER BY \"Index\"") &&
            insert.Prepare(db, "INSERT INTO \"MySelf\"(" + cols + ") VALUES(" + params + ")") &&
            update.Prepare(db, "UPDATE \"MySelf\" SET " + sets + " WHERE rowid=?" +
                                   std::to_string(kColCount + 1)) &&
            mark_deleted.Prepare(db, "UPDATE \"MySelf\" SET \"SyncFlag\"=4 WHERE rowid=?1") &&
+           set_flag.Prepare(db, "UPDATE \"MySelf\" SET \"SyncFlag\"=?2 WHERE rowid=?1") &&
            purge_select.Prepare(db, "SELECT rowid,\"Updated\" FROM \"MySelf\" WHERE "
                                     "\"SyncFlag\"=4") &&
            purge_delete.Prepare(db, "DELETE FROM \"MySelf\" WHERE rowid=?1") &&
@@ -377,6 +485,15 @@ struct ItemStore::Impl {
                                  "VALUES(?1,?2)");
   }
 
+  // The statements that name the load indexes, once they exist.
+  bool PrepareIndexed() {
+    const std::string cols = kItemColumns;
+    return near_rows.Prepare(db, "SELECT rowid," + cols + " FROM \"MySelf\" WHERE rowid IN (" +
+                                     kNearRows + ") ORDER BY rowid") &&
+           alarmed_rows.Prepare(db, "SELECT rowid," + cols + " FROM \"MySelf\" WHERE rowid IN (" +
+                                        kAlarmedRows + ") ORDER BY rowid");
+  }
+
   // A damaged file is refused at opening rather than found row by row.
   bool Healthy() { return PragmaText(db, "PRAGMA quick_check") == "ok"; }
 
@@ -387,17 +504,35 @@ struct ItemStore::Impl {
     walk_live = false;
   }
 
+  // One change as one transaction, or as part of the open batch.
   bool Begin() {
     StopWalk();
+    if (in_batch) return !batch_failed;
     return Run(begin);
   }
   bool Commit() {
+    if (in_batch) return !batch_failed;
     if (Run(commit)) return true;
-    Abort();
+    Fail();
     return false;
   }
-  void Abort() {
+  // A change failed: undo what the transaction holds, which inside a batch
+  // is the whole batch. The engine may have rolled back by itself already.
+  void Fail() {
+    if (in_batch) batch_failed = true;
     if (!sqlite3_get_autocommit(db)) Run(rollback);
+  }
+  // Ends a transaction that changed nothing.
+  void Release() {
+    if (!in_batch && !sqlite3_get_autocommit(db)) Run(rollback);
+  }
+  // A single statement that changes rows: on its own, or in the batch.
+  bool Change(sqlite3_stmt* st) {
+    StopWalk();
+    if (in_batch && batch_failed) return false;
+    if (sqlite3_step(st) == SQLITE_DONE) return true;
+    if (in_batch) Fail();
+    return false;
   }
 
   // Steps the walk from rowid `from` on (or continues it) and reads one row.
@@ -408,6 +543,7 @@ struct ItemStore::Impl {
       sqlite3_bind_int64(st, 1, from);
     }
     walk_live = false;
+    read_failed = false;
     const int rc = sqlite3_step(st);
     if (rc == SQLITE_ROW) {
       ReadItem(st, out);
@@ -420,6 +556,8 @@ struct ItemStore::Impl {
     if (rc == SQLITE_DONE) {
       pos = Pos::PastEnd;
       row = 0;
+    } else {
+      read_failed = true;
     }
     return 0;
   }
@@ -461,21 +599,38 @@ struct ItemStore::Impl {
     }
   }
 
-  // One change to the first row with `index`, as one transaction; the row
-  // becomes current on success, and a miss leaves the position past the end.
+  // One change to the first row with `index`; the row becomes current on
+  // success, and a miss leaves the position past the end.
   template <typename Change>
   int ChangeByIndex(const DateTime& index, Change change) {
     if (!Begin()) return 0;
     const int64_t id = Find(index);
-    const bool ok = id > 0 && change(id);
-    if (id < 0 || !ok) {
-      Abort();
-      if (id == 0) MoveTo(0);
+    if (id == 0) {
+      Release();
+      MoveTo(0);
+      return 0;
+    }
+    if (id < 0 || !change(id)) {
+      Fail();
       return 0;
     }
     if (!Commit()) return 0;
     MoveTo(id);
     return 1;
+  }
+
+  // Runs a row query of the load and hands each row on; false on an error.
+  bool VisitRows(const Stmt& s, const std::function<void(ScheduleItem&)>& visit,
+                 const std::function<void(sqlite3_stmt*)>& bind) {
+    Use u(s);
+    if (bind) bind(*u);
+    ScheduleItem it;
+    int rc;
+    while ((rc = sqlite3_step(*u)) == SQLITE_ROW) {
+      ReadItem(*u, it);
+      visit(it);
+    }
+    return rc == SQLITE_DONE;
   }
 };
 
@@ -486,75 +641,134 @@ bool ItemStore::IsOpen() const { return impl_->db != nullptr; }
 
 StoreFailure ItemStore::LastFailure() const { return impl_->failure; }
 
+const std::string& ItemStore::Path() const { return impl_->path; }
+
 DateTime ItemStore::UniqueIndex(const DateTime& wanted) {
   if (!IsOpen() || !wanted.IsValid()) return DateTime::Invalid();
+  const int64_t last = DateTime::FromParts(9999, 12, 31, 23, 59, 59).LinearSeconds();
+  if (wanted.LinearSeconds() > last) return DateTime::Invalid();
   Impl& s = *impl_;
   s.StopWalk();
-  DateTime candidate = wanted;
-  for (;;) {
-    const int64_t id = s.Find(candidate);
-    if (id < 0) return DateTime::Invalid();
-    if (id == 0) return candidate;
-    candidate = candidate.AddSeconds(1);
+  try {
+    int64_t cand = wanted.LinearSeconds();
+    if (wanted.OleValue() < 1.0) {
+      // Day counts before the epoch do not sort in time order: one second
+      // at a time.
+      for (;;) {
+        const int64_t id = s.Find(DateTime::FromLinearSeconds(cand));
+        if (id < 0) return DateTime::Invalid();
+        if (id == 0) break;
+        if (++cand > last) return DateTime::Invalid();
+      }
+      return DateTime::FromLinearSeconds(cand);
+    }
+    // Another program's text Index values are few: their seconds first.
+    std::set<int64_t> text_taken;
+    {
+      Use u(s.find_text);
+      int rc;
+      while ((rc = sqlite3_step(*u)) == SQLITE_ROW) {
+        const DateTime d = ReadDate(*u, 1);
+        if (d.IsValid()) text_taken.insert(d.LinearSeconds());
+      }
+      if (rc != SQLITE_DONE) return DateTime::Invalid();
+    }
+    auto settle = [&] {
+      while (text_taken.count(cand)) ++cand;
+    };
+    settle();
+    // Then the numeric ones in Index order from just below the wish: the
+    // first second that the run of taken seconds leaves out.
+    Use u(s.index_run);
+    sqlite3_bind_double(*u, 1, (static_cast<double>(cand) - 1.0) / 86400.0);
+    sqlite3_bind_double(*u, 2, 3.0e6);
+    int rc;
+    while ((rc = sqlite3_step(*u)) == SQLITE_ROW) {
+      const DateTime d = ReadDate(*u, 1);
+      if (!d.IsValid() || d.LinearSeconds() < cand) continue;
+      if (d.LinearSeconds() > cand) break;
+      ++cand;
+      settle();
+    }
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) return DateTime::Invalid();
+    if (cand > last) return DateTime::Invalid();
+    return DateTime::FromLinearSeconds(cand);
+  } catch (...) {
+    return DateTime::Invalid();
   }
 }
 
 void ItemStore::CloseStore() { impl_->Close(); }
 
 int ItemStore::CreateStore(const std::string& path) {
+  Impl& s = *impl_;
+  s.Close();
+  s.failure = StoreFailure::None;
   try {
-    Impl& s = *impl_;
-    s.Close();
-    // The file is made here, private to the user (it holds the password),
-    // and never over an existing one.
-    s.failure = StoreFailure::None;
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0 || errno != ENOENT) {
+      s.failure = StoreFailure::Io;
+      return 0;
+    }
+    // Built aside and moved into place whole: a crash part-way leaves no
+    // file under the store's name that would block every later start.
+    std::string temp = path + ".new-XXXXXX";
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);  // 0600: it will hold the password
     if (fd < 0) {
       s.failure = StoreFailure::Io;
       return 0;
     }
     ::close(fd);
-    bool ok = sqlite3_open_v2(path.c_str(), &s.db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
-                              nullptr) == SQLITE_OK &&
-              s.Configure();
-    if (ok) {
-      ok = Exec(s.db, "BEGIN EXCLUSIVE") && Exec(s.db, kSchema) && Exec(s.db, kIndexSchema) &&
-           Exec(s.db, "INSERT INTO \"System\" VALUES(CAST('1.00' AS BLOB),NULL,NULL,0,NULL,"
-                      "36526.0)") &&
-           Exec(s.db, "COMMIT");
-      if (!ok) Exec(s.db, "ROLLBACK");
-    }
-    ok = ok && s.PrepareAll();
-    if (!ok) {
-      s.failure = s.ClassifyFailure();
-      s.Close();
-      RemoveCreated(path);
+    StoreFailure why = StoreFailure::Io;
+    if (!BuildStoreFile(temp, why)) {
+      RemoveWithJournals(temp);
+      s.failure = why;
       return 0;
     }
-    return 1;
+    if (!MoveIntoPlace(temp, path)) {
+      RemoveWithJournals(temp);
+      s.failure = StoreFailure::Io;
+      return 0;
+    }
+    SyncFolderOf(path);
+    return OpenStore(path);
   } catch (...) {
-    impl_->Close();
+    s.Close();
+    s.failure = StoreFailure::Io;
     return 0;
   }
 }
 
 int ItemStore::OpenStore(const std::string& path) {
+  Impl& s = *impl_;
+  s.Close();
+  s.failure = StoreFailure::None;
   try {
-    Impl& s = *impl_;
-    s.Close();
-    s.failure = StoreFailure::None;
-    const bool ok = sqlite3_open_v2(path.c_str(), &s.db,
-                                    SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
-                                    nullptr) == SQLITE_OK &&
-                    s.Configure() && s.PrepareAll() && s.Healthy() && Exec(s.db, kIndexSchema);
+    StoreFailure why = StoreFailure::None;
+    bool ok = sqlite3_open_v2(path.c_str(), &s.db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
+                              nullptr) == SQLITE_OK;
+    if (ok) {
+      sqlite3_extended_result_codes(s.db, 1);
+      if (sqlite3_db_readonly(s.db, "main") != 0) {
+        why = StoreFailure::Io;
+        ok = false;
+      }
+    }
+    // Check first, configure after: a foreign or damaged file is left
+    // exactly as it was found.
+    ok = ok && s.Lock() && s.PrepareTables() && s.Healthy();
+    if (ok) MakePrivate(path);
+    ok = ok && s.Configure();
     if (!ok) {
-      s.failure = s.ClassifyFailure();
+      s.failure = why != StoreFailure::None ? why : Classify(s.db);
       s.Close();
       return 0;
     }
+    s.path = path;
     return 1;
   } catch (...) {
-    impl_->Close();
+    s.Close();
+    s.failure = StoreFailure::Io;
     return 0;
   }
 }
@@ -565,6 +779,7 @@ int ItemStore::ReadFirstItem(ScheduleItem& out) {
     return impl_->WalkFrom(INT64_MIN, false, out);
   } catch (...) {
     impl_->StopWalk();
+    impl_->read_failed = true;
     return 0;
   }
 }
@@ -575,6 +790,7 @@ int ItemStore::ReadNextItem(ScheduleItem& out) {
   try {
     switch (s.pos) {
       case Impl::Pos::PastEnd:
+        s.read_failed = false;
         return 0;
       case Impl::Pos::BeforeFirst:
         return s.WalkFrom(INT64_MIN, false, out);
@@ -582,6 +798,7 @@ int ItemStore::ReadNextItem(ScheduleItem& out) {
         if (s.walk_live) return s.WalkFrom(0, true, out);
         if (s.row == INT64_MAX) {
           s.MoveTo(0);
+          s.read_failed = false;
           return 0;
         }
         return s.WalkFrom(s.row + 1, false, out);
@@ -589,17 +806,23 @@ int ItemStore::ReadNextItem(ScheduleItem& out) {
     return 0;
   } catch (...) {
     s.StopWalk();
+    s.read_failed = true;
     return 0;
   }
 }
 
-int ItemStore::InsertItem(const ScheduleItem& item) {
+bool ItemStore::ReadFailed() const { return impl_->read_failed; }
+
+int ItemStore::InsertItem(const ScheduleItem& item) { return InsertItem(item, nullptr); }
+
+int ItemStore::InsertItem(const ScheduleItem& item, Bookmark* row) {
   if (!IsOpen()) return 0;
   Impl& s = *impl_;
-  s.StopWalk();
   Use u(s.insert);
   BindItem(*u, item);
-  return sqlite3_step(*u) == SQLITE_DONE ? 1 : 0;
+  if (!s.Change(*u)) return 0;
+  if (row) *row = sqlite3_last_insert_rowid(s.db);
+  return 1;
 }
 
 int ItemStore::UpdateItemByIndex(const ScheduleItem& item) {
@@ -651,14 +874,14 @@ int ItemStore::PurgeDeletedItems(int days) {
       ok = sqlite3_step(*u) == SQLITE_DONE;
     }
     if (!ok) {
-      s.Abort();
+      s.Fail();
       return 0;
     }
     if (!s.Commit()) return 0;
     s.MoveTo(0);
     return 1;
   } catch (...) {
-    s.Abort();
+    s.Fail();
     return 0;
   }
 }
@@ -670,6 +893,114 @@ ItemStore::Bookmark ItemStore::GetItemPosition() const {
 void ItemStore::SetItemPosition(Bookmark b) {
   impl_->StopWalk();
   impl_->MoveTo(b);
+}
+
+int ItemStore::ReadItemKeys(std::vector<ItemKey>& out) {
+  out.clear();
+  if (!IsOpen()) return 0;
+  try {
+    Use u(impl_->keys);
+    int rc;
+    while ((rc = sqlite3_step(*u)) == SQLITE_ROW) {
+      out.push_back(ItemKey{sqlite3_column_int64(*u, 0), ReadDate(*u, 1), ReadDate(*u, 2),
+                            ReadInt(*u, 3)});
+    }
+    if (rc == SQLITE_DONE) return 1;
+  } catch (...) {
+  }
+  out.clear();
+  return 0;
+}
+
+int ItemStore::UpdateItemAt(Bookmark row, const ScheduleItem& item) {
+  if (!IsOpen() || row <= 0) return 0;
+  Impl& s = *impl_;
+  Use u(s.update);
+  BindItem(*u, item);
+  sqlite3_bind_int64(*u, kColCount + 1, row);
+  return s.Change(*u) && sqlite3_changes(s.db) == 1 ? 1 : 0;
+}
+
+int ItemStore::SetSyncFlagAt(const std::vector<Bookmark>& rows, int32_t flag) {
+  if (!IsOpen()) return 0;
+  Impl& s = *impl_;
+  if (!s.Begin()) return 0;
+  bool ok = true;
+  for (size_t i = 0; ok && i < rows.size(); ++i) {
+    Use u(s.set_flag);
+    sqlite3_bind_int64(*u, 1, rows[i]);
+    sqlite3_bind_int(*u, 2, flag);
+    ok = sqlite3_step(*u) == SQLITE_DONE && sqlite3_changes(s.db) == 1;
+  }
+  if (!ok) {
+    s.Fail();
+    return 0;
+  }
+  return s.Commit() ? 1 : 0;
+}
+
+int ItemStore::BeginBatch() {
+  if (!IsOpen()) return 0;
+  Impl& s = *impl_;
+  if (s.in_batch) return 0;
+  s.StopWalk();
+  if (!Run(s.begin)) return 0;
+  s.in_batch = true;
+  s.batch_failed = false;
+  return 1;
+}
+
+int ItemStore::CommitBatch() {
+  if (!IsOpen()) return 0;
+  Impl& s = *impl_;
+  if (!s.in_batch) return 0;
+  const bool failed = s.batch_failed;
+  s.in_batch = false;
+  s.batch_failed = false;
+  s.StopWalk();
+  if (failed || !Run(s.commit)) {
+    if (!sqlite3_get_autocommit(s.db)) Run(s.rollback);
+    return 0;
+  }
+  return 1;
+}
+
+void ItemStore::AbortBatch() {
+  if (!IsOpen()) return;
+  Impl& s = *impl_;
+  if (!s.in_batch) return;
+  s.in_batch = false;
+  s.batch_failed = false;
+  s.StopWalk();
+  if (!sqlite3_get_autocommit(s.db)) Run(s.rollback);
+}
+
+int ItemStore::ReadRowsNear(const DateTime& from, const DateTime& to,
+                            const std::function<void(ScheduleItem&)>& visit) {
+  if (!IsOpen() || !from.IsValid() || !to.IsValid()) return 0;
+  // A row shorter than the band starts at most the band before `from`; a
+  // margin of two seconds covers day counts rounded to the second.
+  const int64_t lo = from.LinearSeconds() - int64_t{kNearBandDays} * DateTime::kSecondsPerDay - 2;
+  const int64_t hi = to.LinearSeconds() + 2;
+  // Before the epoch day counts do not sort in time order.
+  if (lo < DateTime::kSecondsPerDay) return 0;
+  try {
+    return impl_->VisitRows(impl_->near_rows, visit, [&](sqlite3_stmt* st) {
+      sqlite3_bind_double(st, 1, static_cast<double>(lo) / 86400.0);
+      sqlite3_bind_double(st, 2, static_cast<double>(hi) / 86400.0);
+    }) ? 1 : 0;
+  } catch (...) {
+    return 0;
+  }
+}
+
+int ItemStore::ReadAlarmedRows(const std::function<void(ScheduleItem&)>& visit) {
+  if (!IsOpen()) return 0;
+  try {
+    return impl_->VisitRows(impl_->alarmed_rows, visit, {}) ? 1 : 0;
+  } catch (...) {
+    return 0;
+  }
 }
 
 int ItemStore::ReadSettings(std::string& user_name, std::string& server_name,
@@ -699,22 +1030,20 @@ int ItemStore::WriteSettings(const std::string& user_name, const std::string& se
                              int32_t server_port, const std::string& password) {
   if (!IsOpen()) return 0;
   Impl& s = *impl_;
-  s.StopWalk();
   Use u(s.settings_write);
   BindText(*u, 1, user_name);
   BindText(*u, 2, server_name);
   sqlite3_bind_int(*u, 3, server_port);
   BindText(*u, 4, password);
-  return sqlite3_step(*u) == SQLITE_DONE && sqlite3_changes(s.db) == 1 ? 1 : 0;
+  return s.Change(*u) && sqlite3_changes(s.db) == 1 ? 1 : 0;
 }
 
 int ItemStore::TouchLastUpdate() {
   if (!IsOpen()) return 0;
   Impl& s = *impl_;
-  s.StopWalk();
   Use u(s.touch);
   BindDate(*u, 1, Now());
-  return sqlite3_step(*u) == SQLITE_DONE && sqlite3_changes(s.db) == 1 ? 1 : 0;
+  return s.Change(*u) && sqlite3_changes(s.db) == 1 ? 1 : 0;
 }
 
 void ItemStore::LoadUserList(std::vector<UserEntry>& users) {
@@ -753,7 +1082,7 @@ int ItemStore::SaveUserList(const std::vector<UserEntry>& users) {
     ok = sqlite3_step(*u) == SQLITE_DONE;
   }
   if (!ok) {
-    s.Abort();
+    s.Fail();
     return 0;
   }
   return s.Commit() ? 1 : 0;

@@ -5,6 +5,7 @@
 // so a failed change (full disk, read-only or damaged file) leaves the file
 // as it was. The file stays locked against other processes while open.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -42,25 +43,44 @@ class ItemStore {
  public:
   using Bookmark = int64_t;  // a rowid; 0 = no current row
 
+  // What the synchronisation keeps of a row between its reads and writes.
+  struct ItemKey {
+    Bookmark row = 0;
+    DateTime Index;
+    DateTime Updated;
+    int32_t SyncFlag = 0;
+  };
+
   ItemStore();
   ~ItemStore();
   ItemStore(const ItemStore&) = delete;
   ItemStore& operator=(const ItemStore&) = delete;
 
+  // Builds the file under a temporary name and moves it into place whole,
+  // never over an existing file.
   int CreateStore(const std::string& path);
+  // Checks the file before anything is written to it; a file readable by
+  // others is made private to the user.
   int OpenStore(const std::string& path);
   void CloseStore();
   bool IsOpen() const;
   StoreFailure LastFailure() const;
+  // The path of the open store ("" when closed).
+  const std::string& Path() const;
 
   // `wanted` (a creation instant) when no row has it as its Index,
   // otherwise the first later second that no row has; invalid when the
-  // table cannot be read.
+  // table cannot be read or no second is left before the year 10000.
   DateTime UniqueIndex(const DateTime& wanted);
 
   int ReadFirstItem(ScheduleItem& out);
   int ReadNextItem(ScheduleItem& out);
+  // True when the last ReadFirstItem or ReadNextItem gave 0 because the
+  // file could not be read, not because the table ended.
+  bool ReadFailed() const;
   int InsertItem(const ScheduleItem& item);
+  // As above; *row receives the new row's bookmark.
+  int InsertItem(const ScheduleItem& item, Bookmark* row);
   int UpdateItemByIndex(const ScheduleItem& item);
   int MarkItemDeleted(const ScheduleItem& item);
   int PurgeDeletedItems(int days);
@@ -69,6 +89,38 @@ class ItemStore {
   Bookmark GetItemPosition() const;
   // Makes the row current again; 0 puts the position past the last row.
   void SetItemPosition(Bookmark b);
+
+  // Row-exact access for the synchronisation, which must act on the very
+  // row it read even when another row has the same Index. None of these
+  // moves the current row.
+  // The keys of every row in table order; 0 when the table could not be
+  // read whole (out is then left empty).
+  int ReadItemKeys(std::vector<ItemKey>& out);
+  // Rewrites every column of the row, Index and SyncFlag included; 0 when
+  // the row does not exist or the write fails.
+  int UpdateItemAt(Bookmark row, const ScheduleItem& item);
+  // Sets SyncFlag of every listed row in one transaction; 0 (and nothing
+  // changed) when any of them is missing or a write fails.
+  int SetSyncFlagAt(const std::vector<Bookmark>& rows, int32_t flag);
+
+  // Changes made between BeginBatch and CommitBatch are one transaction:
+  // all of them reach the file or none does. A change that fails inside a
+  // batch undoes the whole batch, and every later change of it fails.
+  int BeginBatch();
+  int CommitBatch();
+  void AbortBatch();
+
+  // Reads for the calendar's load that visit only the rows that can
+  // matter, in table order; a visited row may still not qualify, but no
+  // qualifying row is left out. 0 when the question cannot be answered
+  // from the indexes (the caller walks the table then). The visitor may
+  // take the row it is handed.
+  // Rows that can meet [from, to) (Start before `to`, End at or after
+  // `from`) and every row that can repeat.
+  int ReadRowsNear(const DateTime& from, const DateTime& to,
+                   const std::function<void(ScheduleItem&)>& visit);
+  // Every row whose Alarm can read as 0 or more.
+  int ReadAlarmedRows(const std::function<void(ScheduleItem&)>& visit);
 
   int ReadSettings(std::string& user_name, std::string& server_name, int32_t& server_port,
                    std::string& password, DateTime& last_update);

@@ -1,6 +1,7 @@
 #pragma once
 // The client side of the schedule server conversation: one connection,
 // one sign-in and one request per operation, and the synchronisation.
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -17,6 +18,28 @@
 
 namespace kv {
 
+// The most one answer may bring; more is a broken answer (a failed
+// connection, nothing of it used).
+struct AnswerLimits {
+  // The download (request 6): far above any one user's items, so a real
+  // server never reaches it, and low enough to stop a server that sends
+  // without end.
+  std::size_t download_records = 1000000;
+  std::size_t download_bytes = std::size_t{1} << 30;
+  // One reference user's week (request 13), held in memory for display.
+  std::size_t user_items_records = 20000;
+  std::size_t user_items_bytes = std::size_t{64} << 20;
+  // The user list (request 12): the count and the bytes of its lines.
+  int32_t users = 100000;
+  std::size_t user_list_bytes = std::size_t{16} << 20;
+};
+
+// A server clock that puts ClockOffset beyond this is not believed: two
+// days cover every time-zone difference (at most 26 hours) with room for a
+// clock that is a little off, while a clock reset to some epoch or off by a
+// year would make every downloaded change win or lose its merge.
+inline constexpr int64_t kMaxClockOffsetSeconds = 2 * 86400;
+
 // Process-wide connection state shared by every SyncClient.
 struct ConnectionState {
   std::string UserName;
@@ -26,8 +49,16 @@ struct ConnectionState {
   int Online = 0;
   DateTime LastConnectFailure = DateTime::FromParts(2000, 8, 15);
   DateSpan ClockOffset;  // local clock minus server clock
-  int ConnectTimeoutMs = 10000;
-  int IoTimeoutMs = 30000;
+  int ConnectTimeoutMs = 10000;  // name look-up and connect
+  int IoTimeoutMs = 30000;       // each transfer
+  // One request from the look-up to the close, however the server
+  // trickles its bytes: the server's own limit for a connection.
+  int RequestTimeoutMs = 300000;
+  AnswerLimits Limits;
+  // Empty: the platform's look-up.
+  Resolver Resolve;
+  // The message about an unbelievable server clock is shown once a run.
+  bool ClockWarningShown = false;
   // Settings under which a background fetch was refused; such fetches are
   // not retried (nor the message shown again) until the settings change.
   std::string RefusedSettings;
@@ -69,6 +100,8 @@ class SyncClient {
   int Disconnect();
 
  private:
+  // How a phase of the synchronisation ended.
+  enum class Phase { Done, NoConnection, Broken, Refused, LocalFailure };
   int ItemRequest(int32_t code, const std::string& user, const ScheduleItem& item);
   // Opens the streams and signs in. 1 signed in; 0 no connection (or it
   // broke); -1 refused (message shown unless suppressed).
@@ -78,8 +111,11 @@ class SyncClient {
   void Status(const char* text);
   void Show(const char* utf8, const std::string& suffix = {});
   std::string SettingsKey() const;
-  int Download(ItemStore& store, const DateTime& last_update);
-  int Upload(ItemStore& store, const DateTime& last_update);
+  void SetClockOffset(const DateTime& server_now);
+  void ShowLocalFailure(const ItemStore& store, bool writing);
+  void ShowTooLarge(const std::vector<std::string>& subjects);
+  Phase Download(ItemStore& store, const DateTime& last_update);
+  Phase Upload(ItemStore& store, const DateTime& last_update);
 
   ConnectionState& state_;
   UserNotifier* notifier_;

@@ -1,5 +1,6 @@
 #include "sync/WireRecord.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -91,6 +92,12 @@ bool TakeTime(std::string_view s, std::size_t& pos, int& h, int& mi, int& sec) {
   return h <= 23 && mi <= 59 && sec <= 59;
 }
 
+void AppendText(std::string& out, const std::string& value) {
+  const std::size_t at = out.size();
+  out += value;
+  std::replace(out.begin() + static_cast<std::ptrdiff_t>(at), out.end(), kFieldSeparator, ' ');
+}
+
 }  // namespace
 
 std::string FormatWireDate(const DateTime& d) {
@@ -154,7 +161,7 @@ std::string EncodeRecordText(const ScheduleItem& item) {
     out += f.key;
     out += '=';
     switch (f.kind) {
-      case Kind::Text: out += item.*f.text; break;
+      case Kind::Text: AppendText(out, item.*f.text); break;
       case Kind::Int: out += std::to_string(item.*f.integer); break;
       case Kind::Color: out += std::to_string(static_cast<int32_t>(item.Color)); break;
       case Kind::Date: out += FormatWireDate(item.*f.date); break;
@@ -188,20 +195,30 @@ void DecodeRecordText(std::string_view text, ScheduleItem& item) {
 }
 
 bool WriteRecord(OutStream& out, const ScheduleItem& item) {
-  const std::string text = EncodeRecordText(item);
+  return WriteRecordText(out, EncodeRecordText(item));
+}
+
+bool WriteRecordText(OutStream& out, std::string_view text) {
+  if (text.size() > static_cast<std::size_t>(kMaxRecordLength)) return false;
   out.WriteInt32(static_cast<int32_t>(text.size()));
   out.WriteBytes(text.data(), text.size());
   out.WriteBytes("", 1);
   return out.Flush();
 }
 
-bool ReadRecord(InStream& in, ScheduleItem& item) {
+bool ReadRecord(InStream& in, ScheduleItem& item) { return ReadRecord(in, item, nullptr); }
+
+bool ReadRecord(InStream& in, ScheduleItem& item, std::size_t* bytes) {
   int32_t n;
   if (!in.ReadInt32(n) || n < 0 || n > kMaxRecordLength) return false;
   std::string text;
   if (!in.ReadInto(text, static_cast<std::size_t>(n) + 1)) return false;
-  text.pop_back();  // the terminator
+  // A length that does not match the text shows here: the byte in the
+  // terminator's place is part of some field.
+  if (text.back() != '\0') return false;
+  text.pop_back();
   DecodeRecordText(text, item);
+  if (bytes) *bytes += text.size();
   return true;
 }
 

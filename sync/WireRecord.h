@@ -12,9 +12,11 @@
 namespace kv {
 
 inline constexpr char kFieldSeparator = '\x1E';
-// Longest record text accepted from the peer; a longer or negative length
-// fails the transfer.
-inline constexpr int32_t kMaxRecordLength = 16 * 1024 * 1024;
+// Longest record text either side sends or accepts; the server takes its
+// default from here, so the client never sends what the server refuses.
+// 1 MiB is far beyond any item typed by hand, and small enough that the
+// largest upload the server takes stays a few dozen of them.
+inline constexpr int32_t kMaxRecordLength = 1024 * 1024;
 
 // "YYYY/MM/DD HH:MM:SS" for a valid date, "" for null, "Invalid DateTime"
 // otherwise (also for a valid date outside the years 100 to 9999).
@@ -27,18 +29,25 @@ DateTime ParseWireDate(std::string_view text);
 // there are none; clamped to the int32 range.
 int32_t ParseWireInt(std::string_view text);
 
-// The record text (without length and terminator) of all 26 fields.
+// The record text (without length and terminator) of all 26 fields. A
+// separator byte inside a text value goes out as a blank, so no text can
+// add or override a field on the other side.
 std::string EncodeRecordText(const ScheduleItem& item);
 // Applies the fields found in text to item; fields that do not occur keep
 // item's values, CellRects is never touched.
 void DecodeRecordText(std::string_view text, ScheduleItem& item);
 
 // Writes length, text and terminator, then flushes. False when the bytes
-// could not be sent.
+// could not be sent, or when the text is longer than kMaxRecordLength
+// (nothing is written then).
 bool WriteRecord(OutStream& out, const ScheduleItem& item);
+// The same for a text made by EncodeRecordText.
+bool WriteRecordText(OutStream& out, std::string_view text);
 // Reads one whole record and decodes it into item. False when the length
-// is negative or above kMaxRecordLength or the stream ends early; item is
-// then unchanged.
+// is negative or above kMaxRecordLength, the stream ends early or the
+// record does not end in its zero byte; item is then unchanged.
 bool ReadRecord(InStream& in, ScheduleItem& item);
+// As ReadRecord, and adds the text's length to *bytes.
+bool ReadRecord(InStream& in, ScheduleItem& item, std::size_t* bytes);
 
 }  // namespace kv

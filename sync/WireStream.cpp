@@ -88,6 +88,14 @@ bool InStream::ReadLine(std::string& line) {
   return true;
 }
 
+bool InStream::ReadOrderlyEnd() {
+  if (failed_) return false;
+  failed_ = true;
+  if (pos_ != len_) return false;
+  char b;
+  return ch_.Read(&b, 1) == 0;
+}
+
 void OutStream::Drain() {
   if (len_ == 0) return;
   if (!failed_ && !ch_.Write(buf_, len_)) failed_ = true;

@@ -21,7 +21,8 @@ class ByteChannel {
   virtual bool Write(const char* data, std::size_t n) = 0;
 };
 
-// Reads a fixed in-memory buffer, then reports the end of the stream.
+// Reads a fixed in-memory buffer, then reports the end of the stream. The
+// channel keeps its own copy, so a temporary passed in cannot dangle.
 class MemoryChannel final : public ByteChannel {
  public:
   explicit MemoryChannel(std::string_view input = {}) : input_(input) {}
@@ -33,7 +34,7 @@ class MemoryChannel final : public ByteChannel {
   const std::string& Output() const { return output_; }
 
  private:
-  std::string_view input_;
+  std::string input_;
   std::size_t pos_ = 0;
   std::string output_;
 };
@@ -55,6 +56,9 @@ class InStream {
   bool ReadDate(DateTime& d);
   // Up to LF; the LF and a CR just before it are dropped.
   bool ReadLine(std::string& line);
+  // True when the peer closes in order with nothing more sent. A byte, an
+  // error or a time-out gives false. Nothing can be read afterwards.
+  bool ReadOrderlyEnd();
   bool Failed() const { return failed_; }
 
  private:

@@ -56,7 +56,10 @@ void ViewCommands::Previous() { Step(-1); }
 void ViewCommands::Next() { Step(1); }
 
 void ViewCommands::Today() {
-  state_.SelectedDate = Now().DateOnly();
+  const DateTime today = Now().DateOnly();
+  // An unreadable clock leaves the calendar where it is.
+  if (!today.IsValid()) return;
+  state_.SelectedDate = today;
   state_.AnchorDate = state_.SelectedDate;
   if (state_.ViewMode == OtherUsersMode) state_.RefreshReferences = 1;
   Finish(true);

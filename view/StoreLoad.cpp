@@ -1,24 +1,36 @@
 #include "view/StoreLoad.h"
 
+#include "model/Clock.h"
+#include "view/LoadSteps.h"
+
 namespace kv {
 
-namespace {
-
-class StoreRows final : public ItemRows {
- public:
-  explicit StoreRows(ItemStore& store) : store_(store) {}
-  int ReadFirstItem(ScheduleItem& out) override { return store_.ReadFirstItem(out); }
-  int ReadNextItem(ScheduleItem& out) override { return store_.ReadNextItem(out); }
-
- private:
-  ItemStore& store_;
-};
-
-}  // namespace
-
 int LoadVisibleItems(ViewState& state, ItemStore& store) {
-  StoreRows rows(store);
-  return LoadVisibleItems(state, rows);
+  // Only the rows the store's indexes point at are read: those near the
+  // window, the repeating and the alarmed ones. Both lists come out in
+  // table order before sorting, as from the walk.
+  const std::optional<DateTime> selected = load::SelectedIndex(state);
+  const load::Window window = load::WindowOf(state);
+  const DateTime horizon = load::AlarmHorizon(Now());
+  // Straight into the lists, whose room stays from one load to the next.
+  state.VisibleItems.clear();
+  state.AlarmCandidates.clear();
+  const bool read =
+      store.ReadRowsNear(window.start, window.end,
+                         [&](ScheduleItem& row) {
+                           if (load::Visible(row, window)) state.VisibleItems.push_back(std::move(row));
+                         }) &&
+      (!horizon.IsValid() || store.ReadAlarmedRows([&](ScheduleItem& row) {
+        if (load::AlarmDue(row, horizon)) state.AlarmCandidates.push_back(std::move(row));
+      }));
+  if (!read) {
+    // A window the indexes cannot answer (before 1900) or a failed read:
+    // the whole table, row by row.
+    StoreItemRows rows(store);
+    return load::FromRows(state, rows, selected);
+  }
+  load::Finish(state, selected);
+  return 1;
 }
 
 }  // namespace kv

@@ -5,6 +5,19 @@
 
 namespace kv {
 
+// The item table walked row by row, from its first row each time.
+class StoreItemRows final : public ItemRows {
+ public:
+  explicit StoreItemRows(ItemStore& store) : store_(store) {}
+  int ReadFirstItem(ScheduleItem& out) override { return store_.ReadFirstItem(out); }
+  int ReadNextItem(ScheduleItem& out) override { return store_.ReadNextItem(out); }
+
+ private:
+  ItemStore& store_;
+};
+
+// Reads only the rows that can be visible or alarmed; gives what walking
+// every row (StoreItemRows) gives.
 int LoadVisibleItems(ViewState& state, ItemStore& store);
 
 }  // namespace kv

@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "model/Clock.h"
+#include "view/LoadSteps.h"
 
 namespace kv {
 
@@ -35,6 +36,8 @@ int CompareItems(const ScheduleItem& a, const ScheduleItem& b, int view_mode) {
     if (a.Start > b.Start) return 1;
     return 0;
   }
+  // A span of an invalid date would be computed from its raw count.
+  if (!a.Start.IsValid() || !a.End.IsValid() || !b.Start.IsValid() || !b.End.IsValid()) return 0;
   const DateSpan da = a.End - a.Start;
   const DateSpan db = b.End - b.Start;
   if (da > db) return -1;
@@ -68,44 +71,58 @@ void SortItems(std::vector<ScheduleItem>& items, int view_mode) {
   }
   std::stable_sort(keyed.begin(), keyed.end(),
                    [](const auto& a, const auto& b) { return a.first < b.first; });
-  std::vector<ScheduleItem> out;
-  out.reserve(items.size());
-  for (const auto& [k, i] : keyed) out.push_back(std::move(items[i]));
-  for (size_t i : unkeyed) out.push_back(std::move(items[i]));
-  items = std::move(out);
+  // order[n] is the old place of the item that goes to place n. Applied
+  // in place, cycle by cycle: a second list of large items would cost as
+  // much as the load itself.
+  std::vector<size_t> order;
+  order.reserve(items.size());
+  for (const auto& [k, i] : keyed) order.push_back(i);
+  order.insert(order.end(), unkeyed.begin(), unkeyed.end());
+  for (size_t start = 0; start < order.size(); ++start) {
+    if (order[start] == start) continue;
+    ScheduleItem held = std::move(items[start]);
+    size_t to = start;
+    while (order[to] != start) {
+      const size_t from = order[to];
+      items[to] = std::move(items[from]);
+      order[to] = to;
+      to = from;
+    }
+    items[to] = std::move(held);
+    order[to] = to;
+  }
 }
 
-int LoadVisibleItems(ViewState& state, ItemRows& rows) {
-  std::optional<DateTime> selected;
-  if (const ScheduleItem* it = state.SelectedOwnItem()) selected = it->Index;
+namespace load {
 
-  state.VisibleItems.clear();
+Window WindowOf(const ViewState& state) {
   const int y = state.AnchorDate.Year();
   const int m = state.AnchorDate.Month();
-  const DateTime window_start = PrevMonthAnchor(y, m);
-  const DateTime window_end = NextMonthAnchor(y, m);
+  return {PrevMonthAnchor(y, m), NextMonthAnchor(y, m)};
+}
 
-  ScheduleItem row;
-  for (int ok = rows.ReadFirstItem(row); ok; ok = rows.ReadNextItem(row)) {
-    row.ClearCellRects();
-    if (row.RepType != 0 || (row.Start < window_end && row.End >= window_start))
-      state.VisibleItems.push_back(row);
-  }
+bool Visible(const ScheduleItem& row, const Window& w) {
+  return row.RepType != 0 || (row.Start < w.end && row.End >= w.start);
+}
+
+DateTime AlarmHorizon(const DateTime& now) {
+  return now.IsValid() ? now.AddSeconds(2 * 3600) : DateTime::Invalid();
+}
+
+bool AlarmDue(const ScheduleItem& row, const DateTime& horizon) {
+  // Shifting an invalid Start would give a valid 1899 date: no alarm.
+  return horizon.IsValid() && row.Alarm >= 0 && row.Start.IsValid() &&
+         row.Start.AddSeconds(-int64_t{row.Alarm}) < horizon;
+}
+
+std::optional<DateTime> SelectedIndex(const ViewState& state) {
+  if (const ScheduleItem* it = state.SelectedOwnItem()) return it->Index;
+  return std::nullopt;
+}
+
+void Finish(ViewState& state, const std::optional<DateTime>& selected) {
   SortItems(state.VisibleItems, state.ViewMode);
-
-  state.AlarmCandidates.clear();
-  const DateTime now = Now();
-  const DateTime horizon = now.AddSeconds(2 * 3600);
-  for (int ok = rows.ReadFirstItem(row); ok && now.IsValid(); ok = rows.ReadNextItem(row)) {
-    // Shifting an invalid Start would give a valid 1899 date: no alarm.
-    if (row.Alarm >= 0 && row.Start.IsValid() &&
-        row.Start.AddSeconds(-int64_t{row.Alarm}) < horizon) {
-      row.ClearCellRects();
-      state.AlarmCandidates.push_back(row);
-    }
-  }
   SortItems(state.AlarmCandidates, state.ViewMode);
-
   if (selected) {
     state.OwnSelection = -1;
     for (size_t i = 0; i < state.VisibleItems.size(); ++i) {
@@ -115,7 +132,34 @@ int LoadVisibleItems(ViewState& state, ItemRows& rows) {
       }
     }
   }
+}
+
+}  // namespace load
+
+int load::FromRows(ViewState& state, ItemRows& rows, const std::optional<DateTime>& selected) {
+  const load::Window window = load::WindowOf(state);
+  state.VisibleItems.clear();
+  ScheduleItem row;
+  for (int ok = rows.ReadFirstItem(row); ok; ok = rows.ReadNextItem(row)) {
+    if (load::Visible(row, window)) {
+      row.ClearCellRects();
+      state.VisibleItems.push_back(row);
+    }
+  }
+  state.AlarmCandidates.clear();
+  const DateTime horizon = load::AlarmHorizon(Now());
+  for (int ok = rows.ReadFirstItem(row); ok && horizon.IsValid(); ok = rows.ReadNextItem(row)) {
+    if (load::AlarmDue(row, horizon)) {
+      row.ClearCellRects();
+      state.AlarmCandidates.push_back(row);
+    }
+  }
+  load::Finish(state, selected);
   return 1;
+}
+
+int LoadVisibleItems(ViewState& state, ItemRows& rows) {
+  return load::FromRows(state, rows, load::SelectedIndex(state));
 }
 
 }  // namespace kv

@@ -1,5 +1,6 @@
 #include "app/ui/MessageBox.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <deque>
 
@@ -21,7 +22,8 @@ Seam& seam() {
 }  // namespace
 
 MessageBox::Button MessageBox::Show(QWidget* parent, QMessageBox::Icon icon, const QString& text,
-                                    Buttons buttons, Button default_button) {
+                                    Buttons buttons, Button default_button,
+                                    const QList<LabelledButton>& labels, Button escape_button) {
   Seam& s = seam();
   if (!s.answers.empty() || s.test_mode) {
     s.shown.push_back(text);
@@ -32,7 +34,15 @@ MessageBox::Button MessageBox::Show(QWidget* parent, QMessageBox::Icon icon, con
   }
   QMessageBox box(icon, QApplication::applicationDisplayName(), text, buttons, parent);
   box.setDefaultButton(default_button);
-  return static_cast<Button>(box.exec());
+  for (const LabelledButton& l : labels) {
+    if (QAbstractButton* b = box.button(l.button)) b->setText(l.text);
+  }
+  if (escape_button != QMessageBox::NoButton) box.setEscapeButton(escape_button);
+  const int r = box.exec();
+  // Closed without a button of its own: the escape choice, never "yes".
+  if (escape_button != QMessageBox::NoButton && !(buttons & static_cast<Button>(r)))
+    return escape_button;
+  return static_cast<Button>(r);
 }
 
 MessageBox::Button MessageBox::information(QWidget* parent, const QString& text, Buttons buttons,
@@ -53,6 +63,14 @@ MessageBox::Button MessageBox::critical(QWidget* parent, const QString& text, Bu
 MessageBox::Button MessageBox::question(QWidget* parent, const QString& text, Buttons buttons,
                                         Button default_button) {
   return Show(parent, QMessageBox::Question, text, buttons, default_button);
+}
+
+MessageBox::Button MessageBox::ask(QWidget* parent, const QString& text,
+                                   const QList<LabelledButton>& buttons, Button default_button,
+                                   Button escape_button) {
+  Buttons set;
+  for (const LabelledButton& l : buttons) set |= l.button;
+  return Show(parent, QMessageBox::Question, text, set, default_button, buttons, escape_button);
 }
 
 void MessageBox::setNextAnswer(Button answer) { seam().answers.push_back(answer); }

@@ -115,26 +115,80 @@ void BM_LoadMemory(benchmark::State& state) {
 BENCHMARK(BM_LoadMemory)->Unit(benchmark::kMicrosecond)->Iterations(5);
 
 #ifdef KV_HAVE_STORE
-void BM_LoadStore(benchmark::State& state) {
-  // The same rows in a real store file.
-  char dir[] = "/tmp/kv-view-bench-XXXXXX";
-  if (!mkdtemp(dir)) {
-    state.SkipWithError("no temporary folder");
-    return;
+// The same rows in a real store file, made once for the store benchmarks.
+class BenchStore {
+ public:
+  BenchStore() {
+    char dir[] = "/tmp/kv-view-bench-XXXXXX";
+    if (!mkdtemp(dir)) return;
+    dir_ = dir;
+    path_ = dir_ + "/bench.mdb";
+    if (!store_.CreateStore(path_)) return;
+    store_.BeginBatch();
+    for (const auto& it : LoadRows().rows) store_.InsertItem(it);
+    ok_ = store_.CommitBatch() == 1;
   }
-  ItemStore store;
-  if (!store.CreateStore(std::string(dir) + "/bench.mdb")) {
+  ~BenchStore() {
+    store_.CloseStore();
+    if (!dir_.empty()) std::filesystem::remove_all(dir_);
+  }
+  bool ok() const { return ok_; }
+  ItemStore& store() { return store_; }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string dir_, path_;
+  ItemStore store_;
+  bool ok_ = false;
+};
+
+BenchStore& SharedStore() {
+  static BenchStore s;
+  return s;
+}
+
+void BM_LoadStore(benchmark::State& state) {
+  BenchStore& b = SharedStore();
+  if (!b.ok()) {
     state.SkipWithError("no store");
     return;
   }
-  for (const auto& it : LoadRows().rows) store.InsertItem(it);
   ViewState st;
   st.AnchorDate = DateTime::FromDate(2005, 3, 9);
-  for (auto _ : state) LoadVisibleItems(st, store);
-  store.CloseStore();
-  std::filesystem::remove_all(dir);
+  for (auto _ : state) LoadVisibleItems(st, b.store());
+  state.counters["visible"] = static_cast<double>(st.VisibleItems.size());
 }
 BENCHMARK(BM_LoadStore)->Unit(benchmark::kMicrosecond)->Iterations(5);
+
+void BM_LoadStoreWalk(benchmark::State& state) {
+  BenchStore& b = SharedStore();
+  if (!b.ok()) {
+    state.SkipWithError("no store");
+    return;
+  }
+  // Every row through the row-by-row walk, as the load read the store before.
+  StoreItemRows rows(b.store());
+  ViewState st;
+  st.AnchorDate = DateTime::FromDate(2005, 3, 9);
+  for (auto _ : state) LoadVisibleItems(st, rows);
+}
+BENCHMARK(BM_LoadStoreWalk)->Unit(benchmark::kMicrosecond)->Iterations(5);
+
+// Opening the store as the program does at start-up (checks included).
+void BM_OpenStore(benchmark::State& state) {
+  BenchStore& b = SharedStore();
+  if (!b.ok()) {
+    state.SkipWithError("no store");
+    return;
+  }
+  b.store().CloseStore();
+  for (auto _ : state) {
+    ItemStore s;
+    if (!s.OpenStore(b.path())) state.SkipWithError("cannot open");
+  }
+  b.store().OpenStore(b.path());
+}
+BENCHMARK(BM_OpenStore)->Unit(benchmark::kMicrosecond)->Iterations(5);
 #endif
 
 }  // namespace
@@ -154,6 +208,8 @@ int main(int argc, char** argv) {
   kv::bench::Figure("load_memory_rows_100000_us", reporter.Ns("BM_LoadMemory/iterations:5") * us);
 #ifdef KV_HAVE_STORE
   kv::bench::Figure("load_store_rows_100000_us", reporter.Ns("BM_LoadStore/iterations:5") * us);
+  kv::bench::Figure("load_store_walk_rows_100000_us", reporter.Ns("BM_LoadStoreWalk/iterations:5") * us);
+  kv::bench::Figure("open_store_rows_100000_us", reporter.Ns("BM_OpenStore/iterations:5") * us);
 #endif
   return 0;
 }

@@ -121,6 +121,15 @@ TEST(DateTimeTest, ArithmeticAndSpans) {
   EXPECT_FALSE(DateSpan(1, DateSpan::invalid) > DateSpan::Days(0));
 }
 
+// A clock that cannot be read must not turn into 1899-12-30 on its way to
+// being today.
+TEST(DateTimeTest, DateOnlyKeepsTheStatus) {
+  EXPECT_EQ(D(2004, 8, 15, 23, 59, 59).DateOnly(), D(2004, 8, 15));
+  EXPECT_EQ(D(1899, 12, 29, 6, 0, 0).DateOnly(), D(1899, 12, 29));
+  EXPECT_EQ(DateTime::Invalid().DateOnly().GetStatus(), DateTime::invalid);
+  EXPECT_EQ(DateTime::Null().DateOnly().GetStatus(), DateTime::null);
+}
+
 TEST(DateTimeTest, OleValuesOutsideRangeAreInvalid) {
   EXPECT_FALSE(DateTime::FromOle(1e12).IsValid());
   EXPECT_FALSE(DateTime::FromOle(-1e12).IsValid());

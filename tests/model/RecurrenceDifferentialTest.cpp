@@ -192,3 +192,25 @@ TEST(RecurrenceDifferentialTest, NextAlarmMatchesLiteralSearch) {
 }
 
 }  // namespace
+
+// A record from anyone can carry any interval: seven times a huge weekly
+// interval does not fit 32 bits, and must still mean "once only".
+TEST(RecurrenceDifferentialTest, HugeIntervalsAgreeWithTheWalk) {
+  int occurrences = 0;
+  for (int32_t x : {INT32_MAX, INT32_MAX / 7 + 1, 400000000, 1 << 30, 306783378}) {
+    for (int type : {1, 2}) {
+      ScheduleItem it = test::MakeRule(type, x, 0x7F, 0, D(2004, 8, 1), D(2030, 12, 31, 23, 59, 0),
+                                       D(2004, 8, 1, 10), D(2004, 8, 1, 11));
+      for (DateTime d = D(2004, 7, 25); d <= D(2005, 3, 1); d = d.AddDays(1)) {
+        const bool fast = Occurs(it, d, d.AddDays(1));
+        ASSERT_EQ(fast, reference::Occurs(it, d, d.AddDays(1)))
+            << "type " << type << " x " << x << " on " << d.ToString();
+        occurrences += fast ? 1 : 0;
+      }
+    }
+  }
+  // Each rule occurs in its first interval only: the daily rule once, the
+  // weekly one on every day of RepStart's week (it starts on a Sunday).
+  EXPECT_EQ(occurrences, 5 * (1 + 7));
+}
+

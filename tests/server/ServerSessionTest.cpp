@@ -308,5 +308,21 @@ TEST(ServerSession, SharedVectorsRoundTripThroughTheServer) {
   EXPECT_GE(checked, 5);
 }
 
+// The largest record the client will send is one the server takes with
+// its default limits.
+TEST(ServerSession, TakesTheLargestRecordTheClientSends) {
+  Fixture f;
+  ScheduleItem big = Item(1, "big");
+  big.Desc = std::string(kMaxRecordLength - EncodeRecordText(big).size(), 'd');
+  ASSERT_EQ(EncodeRecordText(big).size(), static_cast<std::size_t>(kMaxRecordLength));
+  std::string out;
+  const SessionResult r = f.Run(Line("taro") + Line("pw-taro") + Int(RequestAddItem) + Record(big), &out);
+  EXPECT_EQ(r.end, SessionEnd::Done);
+  EXPECT_EQ(r.answer, 1);
+  const auto stored = f.store.FindItem(f.taro, big.Index);
+  ASSERT_TRUE(stored.has_value());
+  EXPECT_EQ(stored->Desc.size(), big.Desc.size());
+}
+
 }  // namespace
 }  // namespace kv::server

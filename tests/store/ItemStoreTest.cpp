@@ -5,9 +5,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <signal.h>
+
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <random>
+#include <set>
 #include <sstream>
 
 #include "tests/store/StoreTestRows.h"
@@ -514,27 +518,108 @@ TEST_F(StoreTest, UniqueIndexSkipsEverySecondARowAlreadyHas) {
   EXPECT_FALSE(store.UniqueIndex(DateTime::Invalid()).IsValid());
 }
 
-// Runs `body` in a child process and returns its exit status.
-template <typename F>
-int InChild(F body) {
-  const pid_t pid = ::fork();
-  if (pid == 0) ::_exit(body());
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 255;
+// Against the seconds the rows hold as the walk reads them: numbers, texts
+// another program wrote, fractions of a second, dates that are not dates.
+TEST_F(StoreTest, UniqueIndexAgreesWithTheStoredIndexes) {
+  const DateTime base = D(2004, 8, 15, 10, 0, 0);
+  std::mt19937 rng(615);
+  std::string sql;
+  for (int n = 1; n <= 500; ++n) {
+    ScheduleItem it = MakeRow(n, 0);
+    it.Index = base.AddSeconds(rng() % 700);
+    ASSERT_EQ(store.InsertItem(it), 1);
+    const std::string row = " WHERE rowid=" + std::to_string(n) + ";";
+    switch (rng() % 8) {
+      case 0:
+        sql += "UPDATE MySelf SET \"Index\"='" + it.Index.ToString() + "'" + row;
+        break;
+      case 1:
+        sql += "UPDATE MySelf SET \"Index\"=\"Index\"+0.4/86400" + row;
+        break;
+      case 2:
+        sql += "UPDATE MySelf SET \"Index\"=\"Index\"-0.4/86400" + row;
+        break;
+      case 3:
+        sql += "UPDATE MySelf SET \"Index\"=" + std::string(rng() % 2 ? "NULL" : "'junk'") + row;
+        break;
+      default:
+        break;
+    }
+  }
+  Reopen(sql);
+  std::set<int64_t> taken;
+  ScheduleItem it;
+  for (int r = store.ReadFirstItem(it); r == 1; r = store.ReadNextItem(it)) {
+    if (it.Index.IsValid()) taken.insert(it.Index.LinearSeconds());
+  }
+  ASSERT_GT(taken.size(), 300u);
+  for (int s = -3; s < 720; ++s) {
+    int64_t want = base.AddSeconds(s).LinearSeconds();
+    while (taken.count(want)) ++want;
+    ASSERT_EQ(store.UniqueIndex(base.AddSeconds(s)), DateTime::FromLinearSeconds(want)) << s;
+  }
+  // No second is left after the last one of the year 9999.
+  const DateTime last = D(9999, 12, 31, 23, 59, 59);
+  ScheduleItem end = MakeRow(999, 0);
+  end.Index = last;
+  ASSERT_EQ(store.InsertItem(end), 1);
+  EXPECT_EQ(store.UniqueIndex(last.AddSeconds(-1)), last.AddSeconds(-1));
+  EXPECT_FALSE(store.UniqueIndex(last).IsValid());
+  EXPECT_FALSE(store.UniqueIndex(last.AddSeconds(1)).IsValid());
 }
 
+// What the synchronisation uses to act on exactly the row it read.
+TEST_F(StoreTest, RowExactChangesTouchOnlyTheirRow) {
+  ScheduleItem a = MakeRow(7, 0), b = MakeRow(7, 1), c = MakeRow(8, 0);
+  ItemStore::Bookmark ra = 0, rb = 0, rc = 0;
+  ASSERT_EQ(store.InsertItem(a, &ra), 1);
+  ASSERT_EQ(store.InsertItem(b, &rb), 1);
+  ASSERT_EQ(store.InsertItem(c, &rc), 1);
+  std::vector<ItemStore::ItemKey> keys;
+  ASSERT_EQ(store.ReadItemKeys(keys), 1);
+  ASSERT_EQ(keys.size(), 3u);
+  EXPECT_EQ(keys[1].row, rb);
+  EXPECT_EQ(keys[1].Index, b.Index);
+  EXPECT_EQ(keys[1].Updated, b.Updated);
+  EXPECT_EQ(keys[1].SyncFlag, b.SyncFlag);
+
+  // The second of two rows with one Index, by its row.
+  ScheduleItem changed = MakeRow(7, 5);
+  ASSERT_EQ(store.UpdateItemAt(rb, changed), 1);
+  ASSERT_EQ(store.SetSyncFlagAt({ra, rc}, SyncResend), 1);
+  a.SyncFlag = c.SyncFlag = SyncResend;
+  EXPECT_EQ(test::AllRows(store), (std::vector<std::string>{Describe(a), Describe(changed), Describe(c)}));
+  // A missing row changes nothing, not even the rows listed before it.
+  EXPECT_EQ(store.SetSyncFlagAt({ra, rc + 100}, SyncClean), 0);
+  EXPECT_EQ(store.UpdateItemAt(rc + 100, changed), 0);
+  EXPECT_EQ(test::AllRows(store), (std::vector<std::string>{Describe(a), Describe(changed), Describe(c)}));
+
+  // A batch reaches the file whole or not at all.
+  ASSERT_EQ(store.BeginBatch(), 1);
+  ASSERT_EQ(store.InsertItem(MakeRow(9, 0)), 1);
+  ASSERT_EQ(store.SetSyncFlagAt({ra}, SyncClean), 1);
+  store.AbortBatch();
+  Reopen();
+  EXPECT_EQ(test::AllRows(store).size(), 3u);
+  ASSERT_EQ(store.BeginBatch(), 1);
+  ASSERT_EQ(store.InsertItem(MakeRow(9, 0)), 1);
+  ASSERT_EQ(store.TouchLastUpdate(), 1);
+  ASSERT_EQ(store.CommitBatch(), 1);
+  Reopen();
+  EXPECT_EQ(test::AllRows(store).size(), 4u);
+}
+
+// The lock is the operating system's, between processes: tried from a
+// second process in both directions.
 TEST_F(StoreTest, AnotherProcessCannotOpenTheStoreWhileItIsOpen) {
   ASSERT_EQ(store.InsertItem(MakeRow(1, 0)), 1);
-  auto try_open = [&] {
-    ItemStore other;
-    const int r = other.OpenStore(path);
-    ScheduleItem it;
-    if (!r) return other.LastFailure() == StoreFailure::Locked ? 3 : 0;
-    return r * 10 + other.ReadFirstItem(it);
-  };
-  EXPECT_EQ(InChild(try_open), 3);
-  EXPECT_EQ(InChild([&] { return ItemStore().CreateStore(path); }), 0);
+  const std::string locked = "failed " + std::to_string(static_cast<int>(StoreFailure::Locked));
+  test::Probe other = test::SpawnProbe(KV_STORE_PROBE, "open", path);
+  EXPECT_EQ(other.ReadLine(), locked);
+  EXPECT_EQ(other.Wait(), 1);
+  test::Probe creator = test::SpawnProbe(KV_STORE_PROBE, "create", path);
+  EXPECT_EQ(creator.ReadLine(), "go");
+  EXPECT_EQ(creator.Wait(), 1);
   // Still usable here, and still private while the log file exists.
   ASSERT_EQ(store.InsertItem(MakeRow(2, 0)), 1);
   struct stat st {};
@@ -542,7 +627,115 @@ TEST_F(StoreTest, AnotherProcessCannotOpenTheStoreWhileItIsOpen) {
     EXPECT_EQ(st.st_mode & 0777, 0600u);
   }
   store.CloseStore();
-  EXPECT_EQ(InChild(try_open), 11);
+
+  test::Probe holder = test::SpawnProbe(KV_STORE_PROBE, "open", path);
+  ASSERT_EQ(holder.ReadLine(), "open");
+  EXPECT_EQ(store.OpenStore(path), 0);
+  EXPECT_EQ(store.LastFailure(), StoreFailure::Locked);
+  EXPECT_EQ(store.CreateStore(path), 0);
+  EXPECT_EQ(holder.Wait(), 0);
+  ASSERT_EQ(store.OpenStore(path), 1);
+  EXPECT_EQ(test::AllRows(store).size(), 2u);
+}
+
+// A creation cut off at any moment leaves either no store at all or a
+// whole one: never a file that every later start fails to open.
+TEST(StoreCreate, KilledCreationNeverLeavesAFileThatBlocksTheNextStart) {
+  test::TempDir dir;
+  const std::string path = dir.File("user.mdb");
+  std::mt19937 rng(1508);
+  int cut_off = 0, finished = 0;
+  for (int round = 0; round < 40; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    test::Probe p = test::SpawnProbe(KV_STORE_PROBE, "create", path);
+    ASSERT_EQ(p.ReadLine(), "go");
+    ::usleep(static_cast<useconds_t>(rng() % 12000));
+    ::kill(p.pid, SIGKILL);
+    const int status = p.Wait();
+    ItemStore s;
+    if (::access(path.c_str(), F_OK) == 0) {
+      ASSERT_EQ(s.OpenStore(path), 1) << "exit " << status;
+      std::string un, sn, pw;
+      int32_t port = -1;
+      DateTime last;
+      EXPECT_EQ(s.ReadSettings(un, sn, port, pw, last), 1);
+      ++finished;
+    } else {
+      ASSERT_EQ(s.CreateStore(path), 1) << "something left behind blocks the creation";
+      ++cut_off;
+    }
+    s.CloseStore();
+    std::filesystem::remove_all(dir.path());
+    std::filesystem::create_directory(dir.path());
+  }
+  // Both outcomes must have happened, or the kills missed the creation.
+  EXPECT_GT(cut_off, 0);
+  EXPECT_GT(finished, 0);
+}
+
+// The store holds the password: a store and log file that others could
+// read are made private at the next opening.
+TEST(StoreOpen, AStoreOthersCanReadIsMadePrivate) {
+  test::TempDir dir;
+  const std::string path = dir.File("user.mdb");
+  {
+    ItemStore s;
+    ASSERT_EQ(s.CreateStore(path), 1);
+  }
+  test::Probe crash = test::SpawnProbe(KV_STORE_PROBE, "insert", path);
+  ASSERT_EQ(crash.Wait(), 0);
+  ASSERT_EQ(::access((path + "-wal").c_str(), F_OK), 0) << "the crash left no log file";
+  ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
+  ASSERT_EQ(::chmod((path + "-wal").c_str(), 0644), 0);
+  ItemStore s;
+  ASSERT_EQ(s.OpenStore(path), 1);
+  for (const std::string& p : {path, path + "-wal"}) {
+    struct stat st {};
+    if (p == path || ::stat(p.c_str(), &st) == 0) {
+      ASSERT_EQ(::stat(p.c_str(), &st), 0) << p;
+      EXPECT_EQ(st.st_mode & 0777, 0600u) << p;
+    }
+  }
+  ScheduleItem it;
+  ASSERT_EQ(s.ReadFirstItem(it), 1);
+  EXPECT_EQ(it.Subject, "left in the log");
+}
+
+// Opening checks before it configures: a file that is not a store is left
+// byte for byte as it was, with no journal files beside it.
+TEST(StoreOpen, AFileThatIsNotAStoreIsLeftExactlyAsItWas) {
+  test::TempDir dir;
+  const std::string foreign = dir.File("foreign.mdb");
+  const std::string lacking = dir.File("lacking.mdb");
+  std::ofstream(foreign).close();  // an empty file is an empty database
+  std::ofstream(lacking).close();
+  ASSERT_TRUE(RawExec(foreign, "CREATE TABLE Other(x); INSERT INTO Other VALUES('kept')"));
+  ASSERT_TRUE(RawExec(lacking, "CREATE TABLE System(Version); CREATE TABLE UserList(UserName, UserID)"));
+  const std::string text = dir.File("text.mdb");
+  std::ofstream(text, std::ios::binary) << "not a database\n";
+  const std::string damaged = dir.File("damaged.mdb");
+  {
+    ItemStore s;
+    ASSERT_EQ(s.CreateStore(damaged), 1);
+    for (int n = 1; n <= 300; ++n) ASSERT_EQ(s.InsertItem(MakeRow(n, 0)), 1);
+  }
+  {
+    std::string bytes = ReadFile(damaged);
+    for (size_t i = 0; i < 4096; ++i) bytes[bytes.size() / 2 + i] = static_cast<char>(i * 7 + 3);
+    std::ofstream(damaged, std::ios::binary) << bytes;
+  }
+  for (const std::string& p : {foreign, lacking, text, damaged}) {
+    SCOPED_TRACE(p);
+    const std::string before = ReadFile(p);
+    ItemStore s;
+    EXPECT_EQ(s.OpenStore(p), 0);
+    EXPECT_EQ(s.LastFailure(), StoreFailure::Damaged);
+    EXPECT_EQ(ReadFile(p), before);
+    for (const char* side : {"-wal", "-shm", "-journal"}) {
+      EXPECT_NE(::access((p + side).c_str(), F_OK), 0) << side;
+    }
+  }
+  EXPECT_EQ(RawValue(foreign, "SELECT x FROM Other"), "text:kept");
 }
 
 TEST(StoreClosed, OperationsFailWithoutAFile) {

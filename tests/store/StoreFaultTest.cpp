@@ -144,5 +144,65 @@ TEST_F(StoreFaultTest, ReadOnlyFileIsRefused) {
   EXPECT_EQ(test::AllRows(s).size(), 30u);
 }
 
+// A walk that meets a read error says so, rather than looking like the end
+// of a shorter table.
+TEST_F(StoreFaultTest, ReadErrorInAWalkIsNotTheEnd) {
+  const std::string big = dir.File("big.mdb");
+  {
+    ItemStore s;
+    ASSERT_EQ(s.CreateStore(big), 1);
+  }
+  std::string err;
+  ASSERT_TRUE(test::AddBulkRows(big, D(2004, 8, 1), 12000, 3000, &err)) << err;
+  ItemStore s;
+  ASSERT_EQ(s.OpenStore(big), 1);
+  ScheduleItem it;
+  int rows = 0;
+  for (int r = s.ReadFirstItem(it); r == 1; r = s.ReadNextItem(it)) ++rows;
+  EXPECT_EQ(rows, 12000);
+  EXPECT_FALSE(s.ReadFailed());
+  vfs.FailReadsAfter(50);
+  rows = 0;
+  for (int r = s.ReadFirstItem(it); r == 1; r = s.ReadNextItem(it)) ++rows;
+  vfs.Clear();
+  EXPECT_LT(rows, 12000);
+  EXPECT_TRUE(s.ReadFailed());
+  std::vector<ItemStore::ItemKey> keys;
+  vfs.FailReadsAfter(50);
+  EXPECT_EQ(s.ReadItemKeys(keys), 0);
+  vfs.Clear();
+  EXPECT_TRUE(keys.empty());
+  EXPECT_EQ(s.ReadItemKeys(keys), 1);
+  EXPECT_EQ(keys.size(), 12000u);
+}
+
+// A change that fails inside a batch undoes the whole batch, and the
+// batch's later changes fail too instead of landing on their own.
+TEST_F(StoreFaultTest, FailedChangeUndoesTheWholeBatch) {
+  ItemStore s;
+  ASSERT_EQ(s.OpenStore(base), 1);
+  const std::string before = test::Snapshot(s);
+  ScheduleItem big = MakeRow(31, 0);
+  big.Desc = std::string(200000, 'd');
+  ASSERT_EQ(s.BeginBatch(), 1);
+  ASSERT_EQ(s.InsertItem(MakeRow(32, 0)), 1);
+  vfs.FailAfterWrites(0);
+  // Enough to overflow the page cache, so a change itself must write.
+  int failed_at = -1;
+  for (int i = 0; i < 200 && failed_at < 0; ++i) {
+    if (!s.InsertItem(big)) failed_at = i;
+  }
+  vfs.Clear();
+  ASSERT_GE(failed_at, 0) << "no change inside the batch had to write";
+  EXPECT_EQ(s.TouchLastUpdate(), 0);
+  EXPECT_EQ(s.InsertItem(MakeRow(33, 0)), 0);
+  EXPECT_EQ(s.CommitBatch(), 0);
+  s.CloseStore();
+  ASSERT_EQ(s.OpenStore(base), 1);
+  EXPECT_TRUE(test::Snapshot(s) == before) << "the batch left changes behind";
+  // The store works on afterwards.
+  EXPECT_EQ(s.InsertItem(MakeRow(34, 0)), 1);
+}
+
 }  // namespace
 }  // namespace kv

@@ -1,5 +1,10 @@
 #include "tests/store/StoreTestRows.h"
 
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <sstream>
 
@@ -138,6 +143,72 @@ std::string RawValue(const std::string& path, const std::string& sql) {
   sqlite3_finalize(st);
   sqlite3_close(db);
   return r;
+}
+
+bool AddBulkRows(const std::string& path, const DateTime& first_index, int rows, int desc_bytes,
+                 std::string* error) {
+  const double base = first_index.OleValue();
+  char sql[1024];
+  std::snprintf(sql, sizeof sql,
+                "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i<%d) "
+                "INSERT INTO MySelf(UserID,Subject,Type,Private,Updated,Start,\"End\",Alarm,\"Desc\","
+                "Color,RepType,RepX,RepY,RepZ,\"Index\",SyncFlag) SELECT 0,CAST('row ' || i AS BLOB),0,0,"
+                "%.17g,%.17g,%.17g,-1,randomblob(%d),0,0,0,0,0,%.17g+i/86400.0,3 FROM n",
+                rows, base, base, base + 0.1, desc_bytes, base);
+  return RawExec(path, sql, error);
+}
+
+Probe SpawnProbe(const std::string& program, const std::string& command, const std::string& path) {
+  Probe p;
+  int in[2], out[2];
+  if (::pipe(in) != 0) return p;
+  if (::pipe(out) != 0) {
+    ::close(in[0]);
+    ::close(in[1]);
+    return p;
+  }
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawn_file_actions_adddup2(&fa, in[0], 0);
+  posix_spawn_file_actions_adddup2(&fa, out[1], 1);
+  posix_spawn_file_actions_addclose(&fa, in[1]);
+  posix_spawn_file_actions_addclose(&fa, out[0]);
+  std::string a0 = program, a1 = command, a2 = path;
+  char* argv[] = {a0.data(), a1.data(), a2.data(), nullptr};
+  char* envp[] = {nullptr};
+  pid_t pid = -1;
+  if (::posix_spawn(&pid, a0.c_str(), &fa, nullptr, argv, envp) == 0) p.pid = pid;
+  posix_spawn_file_actions_destroy(&fa);
+  ::close(in[0]);
+  ::close(out[1]);
+  p.to = in[1];
+  p.from = out[0];
+  return p;
+}
+
+std::string Probe::ReadLine() {
+  std::string line;
+  char c;
+  while (true) {
+    pollfd pf{from, POLLIN, 0};
+    if (::poll(&pf, 1, 10000) <= 0 || ::read(from, &c, 1) != 1) return "";
+    if (c == '\n') return line;
+    line += c;
+  }
+}
+
+void Probe::CloseInput() {
+  if (to >= 0) ::close(to);
+  to = -1;
+}
+
+int Probe::Wait() {
+  CloseInput();
+  int status = 0;
+  if (pid <= 0 || ::waitpid(pid, &status, 0) != pid) return -1;
+  if (from >= 0) ::close(from);
+  from = -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 }  // namespace kv::test

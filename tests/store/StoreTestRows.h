@@ -25,6 +25,27 @@ std::vector<std::string> AllRows(ItemStore& store);
 // Items, settings and user list in one text.
 std::string Snapshot(ItemStore& store);
 
+// Another process (the store_probe helper) with pipes to its standard
+// input and output.
+struct Probe {
+  int pid = -1;
+  int to = -1;    // its standard input
+  int from = -1;  // its standard output
+  // The next line it prints; "" when it ends or stays silent for 10 s.
+  std::string ReadLine();
+  void CloseInput();
+  // The exit status, or 128 plus the signal that ended it.
+  int Wait();
+};
+Probe SpawnProbe(const std::string& program, const std::string& command, const std::string& path);
+
+// Appends `rows` clean rows to the closed store at `path` in one go: Index
+// first_index plus 1, 2, ... seconds, Subject "row N", a random Desc of
+// desc_bytes. Enough of them outgrow the store's page cache, so that
+// reading them goes to the file.
+bool AddBulkRows(const std::string& path, const DateTime& first_index, int rows, int desc_bytes,
+                 std::string* error = nullptr);
+
 // Runs SQL on a store file that is not open; false with a message on error.
 bool RawExec(const std::string& path, const std::string& sql, std::string* error = nullptr);
 // First column of the first row as text ("(null)" for Null, "type:" prefix).

@@ -12,6 +12,7 @@ namespace {
 sqlite3_vfs* g_real = nullptr;
 sqlite3_vfs g_vfs;
 std::atomic<int64_t> g_budget{-1};  // writes still allowed; -1 unlimited
+std::atomic<int64_t> g_read_budget{-1};
 std::atomic<bool> g_read_only{false};
 std::atomic<int64_t> g_writes{0};
 std::atomic<int64_t> g_refused{0};
@@ -23,25 +24,26 @@ struct FaultFile {
 
 sqlite3_file* Real(sqlite3_file* f) { return reinterpret_cast<FaultFile*>(f)->real; }
 
-// True when the next write may go through; counts it either way.
-bool Allow() {
-  int64_t b = g_budget.load();
+// True when the next access may go through; counts it either way.
+bool Allow(std::atomic<int64_t>& budget) {
+  int64_t b = budget.load();
   while (true) {
     if (b < 0) return true;
     if (b == 0) {
       ++g_refused;
       return false;
     }
-    if (g_budget.compare_exchange_weak(b, b - 1)) return true;
+    if (budget.compare_exchange_weak(b, b - 1)) return true;
   }
 }
 
 int Close(sqlite3_file* f) { return Real(f)->pMethods->xClose(Real(f)); }
 int Read(sqlite3_file* f, void* p, int n, sqlite3_int64 off) {
+  if (!Allow(g_read_budget)) return SQLITE_IOERR_READ;
   return Real(f)->pMethods->xRead(Real(f), p, n, off);
 }
 int Write(sqlite3_file* f, const void* p, int n, sqlite3_int64 off) {
-  if (!Allow()) return SQLITE_FULL;
+  if (!Allow(g_budget)) return SQLITE_FULL;
   ++g_writes;
   return Real(f)->pMethods->xWrite(Real(f), p, n, off);
 }
@@ -162,9 +164,11 @@ FaultVfs::~FaultVfs() {
 }
 
 void FaultVfs::FailAfterWrites(int64_t n) { g_budget = n < 0 ? -1 : n; }
+void FaultVfs::FailReadsAfter(int64_t n) { g_read_budget = n < 0 ? -1 : n; }
 void FaultVfs::SetReadOnly(bool on) { g_read_only = on; }
 void FaultVfs::Clear() {
   g_budget = -1;
+  g_read_budget = -1;
   g_read_only = false;
 }
 int64_t FaultVfs::Writes() const { return g_writes.load(); }

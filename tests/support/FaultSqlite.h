@@ -17,6 +17,9 @@ class FaultVfs {
   // After `n` more successful writes every write fails as on a full disk
   // (n = 0: the very next one). Negative: never.
   void FailAfterWrites(int64_t n);
+  // After `n` more successful reads every read fails as on a bad disk.
+  // Negative: never.
+  void FailReadsAfter(int64_t n);
   // Files opened from now on act as read-only files do for a normal user
   // (root ignores the mode bits).
   void SetReadOnly(bool on);
@@ -24,7 +27,7 @@ class FaultVfs {
 
   // Writes that reached the real file since construction.
   int64_t Writes() const;
-  // Writes refused since construction.
+  // Writes and reads refused since construction.
   int64_t Refused() const;
 };
 

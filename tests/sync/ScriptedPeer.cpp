@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 
 #include "sync/WireRecord.h"
@@ -51,6 +52,7 @@ ScriptedPeer::ScriptedPeer(std::vector<std::vector<PeerStep>> scripts) : scripts
 }
 
 ScriptedPeer::~ScriptedPeer() {
+  Release();
   Join();
   ::close(listen_fd_);
 }
@@ -64,6 +66,18 @@ std::vector<std::string> ScriptedPeer::Problems() {
   Join();
   std::lock_guard<std::mutex> g(mu_);
   return problems_;
+}
+
+void ScriptedPeer::Release() {
+  std::lock_guard<std::mutex> g(mu_);
+  released_ = true;
+  released_cv_.notify_all();
+}
+
+std::vector<std::string> ScriptedPeer::Notes() {
+  Join();
+  std::lock_guard<std::mutex> g(mu_);
+  return notes_;
 }
 
 std::vector<std::string> ScriptedPeer::Captured() {
@@ -104,6 +118,29 @@ void ScriptedPeer::Run() {
         ::close(fd);
         closed = true;
         break;
+      } else if (st.kind == PeerStep::Reset) {
+        const linger hard{1, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+        ::close(fd);
+        closed = true;
+        break;
+      } else if (st.kind == PeerStep::Hold) {
+        std::unique_lock<std::mutex> g(mu_);
+        released_cv_.wait_for(g, std::chrono::seconds(30), [&] { return released_; });
+      } else if (st.kind == PeerStep::Trickle) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        std::size_t sent = 0;
+        bool hung_up = false;
+        while (std::chrono::steady_clock::now() < until) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(st.delay_ms));
+          if (::send(fd, &st.bytes[sent % st.bytes.size()], 1, MSG_NOSIGNAL) != 1) {
+            hung_up = true;
+            break;
+          }
+          ++sent;
+        }
+        std::lock_guard<std::mutex> g(mu_);
+        notes_.push_back((hung_up ? "hung up after " : "gave up after ") + std::to_string(sent) + " bytes");
       } else {  // Capture and Stall: read until the client closes
         while (ReadSome(fd, captured, 65536)) {}
       }
@@ -119,6 +156,11 @@ PeerStep SendBytes(std::string b, std::size_t chunk) { return {PeerStep::Send, s
 PeerStep CloseConnection() { return {PeerStep::CloseNow, {}}; }
 PeerStep CaptureRest() { return {PeerStep::Capture, {}}; }
 PeerStep StallUntilClientCloses() { return {PeerStep::Stall, {}}; }
+PeerStep ResetConnection() { return {PeerStep::Reset, {}}; }
+PeerStep HoldUntilReleased() { return {PeerStep::Hold, {}}; }
+PeerStep TrickleForever(std::string pattern, int delay_ms) {
+  return {PeerStep::Trickle, std::move(pattern), 1, delay_ms};
+}
 
 std::string Le32(int32_t v) {
   std::string s(4, '\0');

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 
 #include "tests/support/TestSupport.h"
 #include "tests/sync/RecordVectors.h"
@@ -268,11 +271,11 @@ TEST(GetUserItems, FirstFailureSkipsTheRestAndABrokenListIsDropped) {
 TEST(GetUserItems, SmallRecordsRepeatingALargeTextAreABrokenAnswer) {
   ScopedClock clock(kNow);
   ScheduleItem big = SampleItem();
-  big.Subject = std::string(1024 * 1024, 'x');
-  // Each record names only its Place and inherits the megabyte subject:
-  // 70 of them would hold 70 MB of text from a few hundred bytes.
+  big.Subject = std::string(512 * 1024, 'x');
+  // Each record names only its Place and inherits the half-megabyte
+  // subject: 200 of them would hold 100 MB of text from a few kilobytes.
   std::string answer = Record(big);
-  for (int i = 0; i < 70; ++i) answer += Le32(7) + "Place=p" + std::string(1, '\0');
+  for (int i = 0; i < 200; ++i) answer += Le32(7) + "Place=p" + std::string(1, '\0');
   const std::vector<UserEntry> refs = {{7, "hanako"}};
   ScriptedPeer peer({{ExpectBytes(SignIn("taro", "pw")), SendBytes(SignInAnswer(0, kNow)),
                       ExpectBytes(Le32(13) + Line("hanako") + Date12(kNow)),
@@ -288,17 +291,17 @@ TEST(GetUserItems, SmallRecordsRepeatingALargeTextAreABrokenAnswer) {
   EXPECT_EQ(st.Online, 0);
   EXPECT_EQ(peer.Problems(), std::vector<std::string>{});
 
-  // The same records up to 60 MB are a real answer.
+  // The same records up to 50 MB are a real answer.
   clock.Advance(300);
   answer = Record(big);
-  for (int i = 0; i < 59; ++i) answer += Le32(7) + "Place=p" + std::string(1, '\0');
+  for (int i = 0; i < 99; ++i) answer += Le32(7) + "Place=p" + std::string(1, '\0');
   ScriptedPeer fine({{ExpectBytes(SignIn("taro", "pw")), SendBytes(SignInAnswer(0, kNow)),
                       ExpectBytes(Le32(13) + Line("hanako") + Date12(kNow)),
                       SendBytes(answer + EndOfList())}});
   st.ServerPort = fine.Port();
   refresh = 1;
   c.GetUserItems(refs, kNow, items, refresh);
-  EXPECT_EQ(items.size(), 60u);
+  EXPECT_EQ(items.size(), 100u);
   EXPECT_EQ(fine.Problems(), std::vector<std::string>{});
 }
 
@@ -329,6 +332,201 @@ TEST(GetUserItems, RefusalInBackgroundIsShownOnceUntilSettingsChange) {
   c.GetUserItems(refs, kNow, items, refresh);
   EXPECT_EQ(note.messages.size(), 2u);
   EXPECT_EQ(peer.Problems(), std::vector<std::string>{});
+}
+
+}  // namespace
+}  // namespace kv
+
+namespace kv {
+namespace {
+
+using namespace test;
+
+// The offset is believed up to two days either way (any time zone); beyond
+// that, or without a usable server time, it is 0, and a clock that is
+// wrong is told once.
+TEST(Login, ServerClockBeyondTwoDaysOrUnusableGivesNoOffset) {
+  ScopedClock clock(kNow);
+  RecordingNotifier note;
+  const int64_t bound = 2 * 86400;
+  struct Row {
+    const char* name;
+    DateTime server_now;
+    int64_t want;
+  } rows[] = {
+      {"30 s behind", kNow.AddSeconds(-30), 30},
+      {"two days behind", kNow.AddSeconds(-bound), bound},
+      {"two days ahead", kNow.AddSeconds(bound), -bound},
+      {"a second more than two days behind", kNow.AddSeconds(-bound - 1), 0},
+      {"a second more than two days ahead", kNow.AddSeconds(bound + 1), 0},
+      {"never set", DateTime(), 0},
+      {"invalid", DateTime::Invalid(), 0},
+      {"null", DateTime::Null(), 0},
+  };
+  std::vector<std::vector<PeerStep>> scripts;
+  for (const Row& r : rows)
+    scripts.push_back({ExpectBytes(SignIn("taro", "pw")), SendBytes(SignInAnswer(0, r.server_now)),
+                       ExpectBytes(Le32(12)), SendBytes(Le32(0))});
+  ScriptedPeer peer(scripts);
+  ConnectionState st = LocalServer(peer.Port());
+  SyncClient c(st, &note);
+  for (const Row& r : rows) {
+    st.ClockOffset = DateSpan::Seconds(77);
+    std::vector<UserEntry> users;
+    EXPECT_TRUE(c.GetUserList(users)) << r.name;
+    EXPECT_EQ(st.ClockOffset.TotalSeconds(), r.want) << r.name;
+  }
+  // Told once, at the first clock beyond the bound; unusable times are silent.
+  EXPECT_EQ(note.messages.size(), 1u);
+  EXPECT_TRUE(st.ClockWarningShown);
+  EXPECT_EQ(peer.Problems(), std::vector<std::string>{});
+}
+
+// A CR or LF in a name or password would end its line and begin another
+// request line; it is refused before anything is sent.
+TEST(Login, LineBreaksInNamesAndPasswordsAreRefusedBeforeSending) {
+  ScopedClock clock(kNow);
+  RecordingNotifier note;
+  ScriptedPeer peer({{ExpectBytes(SignIn("taro", "pw")), SendBytes(SignInAnswer(0, kNow)),
+                      ExpectBytes(Le32(13) + Line("jiro") + Date12(kNow)), SendBytes(EndOfList())}});
+  const std::string refused = J("ユーザ名またはパスワードに改行が含まれているため、サーバーに接続できません。");
+  {
+    ConnectionState st = LocalServer(peer.Port());
+    st.UserName = "taro\r\n12";
+    SyncClient c(st, &note);
+    std::vector<UserEntry> users;
+    EXPECT_FALSE(c.GetUserList(users));
+    st.UserName = "taro";
+    st.Password = "pw\nx";
+    EXPECT_EQ(c.AddItem(SampleItem()), 0);
+    st.Password = "pw";
+    EXPECT_EQ(c.AddItemFor("hanako\r", SampleItem()), 0);
+    EXPECT_EQ(note.messages, (std::vector<std::string>{refused, refused, refused}));
+    // A reference user's name from the server's list is skipped, not sent.
+    const std::vector<UserEntry> refs = {{7, "hanako\nTAIL", "", 0}, {9, "jiro", "", 0}};
+    std::vector<ScheduleItem> items;
+    int refresh = 1;
+    c.GetUserItems(refs, kNow, items, refresh);
+    EXPECT_EQ(refresh, 0);
+  }
+  peer.Join();
+  EXPECT_EQ(peer.Accepted(), 1);
+  EXPECT_EQ(peer.Problems(), std::vector<std::string>{});
+}
+
+TEST(CheckConnection, ClockSetBackDoesNotHoldAttemptsOff) {
+  ScopedClock clock(kNow);
+  ConnectionState st = LocalServer(1);  // nothing listens on port 1
+  SyncClient c(st, nullptr);
+  EXPECT_EQ(c.CheckConnection(), 0);
+  EXPECT_TRUE(st.LastConnectFailure == kNow);
+  ScriptedPeer peer({{CloseConnection()}});
+  st.ServerPort = peer.Port();
+  clock.Advance(-3600);  // the user corrects a clock that ran an hour fast
+  EXPECT_EQ(c.CheckConnection(), 1);
+  peer.Join();
+  EXPECT_EQ(peer.Accepted(), 1);
+}
+
+// A server that sends a byte now and then never lets a per-read time-out
+// fire; the request's own deadline ends it.
+TEST(Deadline, TricklingServerIsCutOffAtTheRequestDeadline) {
+  ScopedClock clock(kNow);
+  ScriptedPeer peer({{ExpectBytes(SignIn("taro", "pw")), SendBytes(SignInAnswer(0, kNow)), ExpectBytes(Le32(12)),
+                      SendBytes(Le32(1) + Le32(7)), TrickleForever("a", 50)}});
+  ConnectionState st = LocalServer(peer.Port());
+  st.IoTimeoutMs = 5000;
+  st.RequestTimeoutMs = 1500;
+  SyncClient c(st, nullptr);
+  std::vector<UserEntry> users;
+  EXPECT_FALSE(c.GetUserList(users));
+  EXPECT_EQ(st.Online, 0);
+  const auto notes = peer.Notes();
+  ASSERT_EQ(notes.size(), 1u);
+  EXPECT_EQ(notes[0].rfind("hung up", 0), 0u) << notes[0];
+}
+
+// A look-up that never returns costs the connect time-out, no more; an
+// injected look-up is what the connection uses.
+TEST(Deadline, NameThatNeverResolvesCostsAtMostTheConnectTimeout) {
+  ScopedClock clock(kNow);
+  struct Gate {
+    std::mutex mu;
+    std::condition_variable cv;
+    bool open = false;
+    bool returned = false;
+  };
+  auto gate = std::make_shared<Gate>();
+  ConnectionState st = LocalServer(4780);
+  st.ServerName = "calendar.invalid";
+  st.ConnectTimeoutMs = 200;
+  st.Resolve = [gate](const std::string&, int, std::vector<Endpoint>&) {
+    std::unique_lock<std::mutex> lock(gate->mu);
+    gate->cv.wait_for(lock, std::chrono::seconds(30), [&] { return gate->open; });
+    gate->returned = true;
+    return false;
+  };
+  SyncClient c(st, nullptr);
+  EXPECT_EQ(c.CheckConnection(), 0);
+  {
+    std::lock_guard<std::mutex> lock(gate->mu);
+    EXPECT_FALSE(gate->returned) << "the call waited for the look-up";
+    gate->open = true;
+  }
+  gate->cv.notify_all();
+  EXPECT_EQ(st.Online, 0);
+  EXPECT_TRUE(st.LastConnectFailure == kNow);
+
+  ScriptedPeer peer({{CloseConnection()}});
+  st.ServerPort = peer.Port();
+  st.Resolve = [](const std::string& host, int port, std::vector<Endpoint>& out) {
+    return host == "calendar.invalid" && SystemResolve("127.0.0.1", port, out);
+  };
+  clock.Advance(300);
+  EXPECT_EQ(c.CheckConnection(), 1);
+  peer.Join();
+  EXPECT_EQ(peer.Accepted(), 1);
+}
+
+// Answers larger than their bounds fail as broken connections and bring
+// nothing.
+TEST(AnswerLimits, UserListAndUserItemsBeyondTheirBoundsBringNothing) {
+  ScopedClock clock(kNow);
+  const std::string long_name(300, 'n');
+  std::string list = Le32(3);
+  for (int i = 0; i < 3; ++i) list += Le32(i) + Line(long_name) + Line("") + Le32(0);
+  std::string three;
+  for (int i = 0; i < 3; ++i) three += Record(SampleItem());
+  auto items_script = [&](const std::string& answer) {
+    return std::vector<PeerStep>{ExpectBytes(SignIn("taro", "pw")), SendBytes(SignInAnswer(0, kNow)),
+                                 ExpectBytes(Le32(13) + Line("hanako") + Date12(kNow)), SendBytes(answer),
+                                 StallUntilClientCloses()};
+  };
+  ScriptedPeer peer({{ExpectBytes(SignIn("taro", "pw")), SendBytes(SignInAnswer(0, kNow)), ExpectBytes(Le32(12)),
+                      SendBytes(list), StallUntilClientCloses()},
+                     items_script(three + EndOfList()), items_script(three + EndOfList())});
+  ConnectionState st = LocalServer(peer.Port());
+  st.Limits.user_list_bytes = 2 * long_name.size();
+  st.Limits.user_items_records = 2;
+  SyncClient c(st, nullptr);
+  std::vector<UserEntry> users(1);
+  EXPECT_FALSE(c.GetUserList(users));
+  EXPECT_EQ(users.size(), 1u);
+  const std::vector<UserEntry> refs = {{7, "hanako", "", 0}};
+  std::vector<ScheduleItem> items;
+  int refresh = 1;
+  clock.Advance(300);
+  c.GetUserItems(refs, kNow, items, refresh);
+  EXPECT_TRUE(items.empty());
+  st.Limits.user_items_records = 3;
+  st.Limits.user_items_bytes = 2 * EncodeRecordText(SampleItem()).size();
+  refresh = 1;
+  clock.Advance(300);
+  c.GetUserItems(refs, kNow, items, refresh);
+  EXPECT_TRUE(items.empty());
+  EXPECT_EQ(st.Online, 0);
+  peer.Join();
+  EXPECT_EQ(peer.Accepted(), 3);
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include "store/ItemStore.h"
 #include "sync/SyncClient.h"
+#include "tests/store/StoreTestRows.h"
+#include "tests/support/FaultSqlite.h"
 #include "tests/support/TestSupport.h"
 #include "tests/sync/RecordVectors.h"
 #include "tests/sync/ScriptedPeer.h"
@@ -71,7 +73,9 @@ std::vector<ScheduleItem> UploadedRecords(const std::string& bytes, DateTime sin
   ScheduleItem r;
   while (ReadRecord(in, r)) out.push_back(r);
   EXPECT_FALSE(out.empty());
-  if (!out.empty()) EXPECT_EQ(out.back().SyncFlag, SyncEndOfList);
+  if (!out.empty()) {
+    EXPECT_EQ(out.back().SyncFlag, SyncEndOfList);
+  }
   char extra;
   EXPECT_FALSE(in.ReadBytes(&extra, 1));
   return out;
@@ -164,9 +168,10 @@ TEST(Synchronize, DropDuringDownloadKeepsLastUpdateAndSkipsUpload) {
   peer.Join();
   EXPECT_EQ(peer.Accepted(), 1);
   const auto all = f.All();
-  ASSERT_EQ(all.size(), 2u);  // the whole first record may stay, the cut one never
+  // Nothing of a download that broke off is kept, not even its whole records.
+  ASSERT_EQ(all.size(), 1u);
   EXPECT_EQ(all[0].SyncFlag, SyncPending);
-  EXPECT_EQ(all[1].Subject, "item2");
+  EXPECT_EQ(all[0].Subject, "item1");
   EXPECT_TRUE(f.LastUpdate() == kInitialLastUpdate);
   EXPECT_EQ(f.loads, 1);
 }
@@ -212,6 +217,263 @@ TEST(Synchronize, UnreachableServerStillLoadsAndRefusalStops) {
   EXPECT_EQ(f.All()[0].SyncFlag, SyncPending);
   EXPECT_TRUE(f.LastUpdate() == kInitialLastUpdate);
   EXPECT_EQ(note.messages, (std::vector<std::string>{J("指定のユーザが存在しません。"), J("パスワードが間違っています。")}));
+}
+
+}  // namespace
+}  // namespace kv
+
+namespace kv {
+namespace {
+
+using namespace test;
+
+std::vector<int32_t> Flags(const std::vector<ScheduleItem>& items) {
+  std::vector<int32_t> out;
+  for (const auto& it : items) out.push_back(it.SyncFlag);
+  return out;
+}
+
+std::string RawRecord(const std::string& text) { return Le32(static_cast<int32_t>(text.size())) + text + '\0'; }
+
+// The upload has no answer: only the server's orderly close, after it has
+// read the whole upload, makes the sent items clean and moves LastUpdate.
+TEST(Synchronize, UploadIsConfirmedOnlyByAnOrderlyClose) {
+  struct Case {
+    const char* name;
+    std::vector<PeerStep> ending;
+    bool confirmed;
+  } cases[] = {
+      {"closes in order", {CloseConnection()}, true},
+      {"resets", {ResetConnection()}, false},
+      {"never closes", {HoldUntilReleased()}, false},
+      {"sends a byte", {SendBytes("x"), CloseConnection()}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScopedClock clock(kNow);
+    Fixture f;
+    f.store.InsertItem(Item(1, D(2004, 8, 15, 9), SyncPending));
+    f.store.InsertItem(Item(2, D(2004, 8, 15, 9), SyncResend));
+    f.store.InsertItem(Item(3, D(2004, 8, 15, 9), SyncDeleted));
+    f.store.InsertItem(Item(4, D(2004, 8, 15, 9), SyncClean));
+    std::vector<PeerStep> up = {ExpectBytes(SignIn("taro", "pw")), SendBytes(SignInAnswer(0, kNow)), CaptureRest()};
+    up.insert(up.end(), c.ending.begin(), c.ending.end());
+    ScriptedPeer peer({Download(kNow, EndOfList()), up});
+    ConnectionState st = LocalServer(peer.Port());
+    st.IoTimeoutMs = 500;  // how long a server that never closes is waited for
+    EXPECT_EQ(f.Sync(st), 1);
+    peer.Release();
+    // In every case the server had read all of it, end of the list included.
+    EXPECT_EQ(UploadedRecords(peer.Captured().at(1)).size(), 4u);
+    if (c.confirmed) {
+      EXPECT_EQ(Flags(f.All()), (std::vector<int32_t>{3, 3, 4, 3}));
+      EXPECT_TRUE(f.LastUpdate() == kNow);
+      EXPECT_EQ(st.Online, 1);
+    } else {
+      EXPECT_EQ(Flags(f.All()), (std::vector<int32_t>{1, 5, 4, 3}));
+      EXPECT_TRUE(f.LastUpdate() == kInitialLastUpdate);
+      EXPECT_EQ(st.Online, 0);
+    }
+    EXPECT_EQ(f.loads, 1);
+    EXPECT_EQ(peer.Problems(), std::vector<std::string>{});
+  }
+}
+
+// An item the server would refuse for its size stays pending and is named;
+// the rest of the upload goes up, and the immediate request never connects.
+TEST(Synchronize, ItemTooLargeToSendStaysPendingAndIsNamed) {
+  ScopedClock clock(kNow);
+  Fixture f;
+  ScheduleItem big = Item(2, D(2004, 8, 15, 9), SyncPending, J("大きな予定"));
+  big.Desc = std::string(kMaxRecordLength, 'd');
+  f.store.InsertItem(Item(1, D(2004, 8, 15, 9), SyncPending));
+  f.store.InsertItem(Item(3, D(2004, 8, 15, 9), SyncDeleted));
+  f.store.InsertItem(big);  // last: the end of the list must not copy it
+  RecordingNotifier note;
+  ScriptedPeer peer({Download(kNow, EndOfList()), Upload(kNow)});
+  ConnectionState st = LocalServer(peer.Port());
+  EXPECT_EQ(f.Sync(st, &note), 1);
+  const auto up = UploadedRecords(peer.Captured().at(1));
+  ASSERT_EQ(up.size(), 3u);
+  EXPECT_EQ(up[0].Subject, "item1");
+  EXPECT_EQ(up[1].Subject, "item3");
+  EXPECT_EQ(Flags(f.All()), (std::vector<int32_t>{3, 4, 1}));
+  EXPECT_TRUE(f.LastUpdate() == kNow);
+  ASSERT_EQ(note.messages.size(), 1u);
+  EXPECT_NE(note.messages[0].find(J("「大きな予定」")), std::string::npos);
+
+  ScriptedPeer nobody({});
+  st.ServerPort = nobody.Port();
+  SyncClient c(st, &note);
+  EXPECT_EQ(c.AddItem(big), 0);
+  EXPECT_EQ(c.UpdateItemFor("hanako", big), 0);
+  EXPECT_EQ(nobody.Accepted(), 0);
+  EXPECT_EQ(note.messages.size(), 3u);
+  EXPECT_EQ(note.messages[2], note.messages[0]);
+}
+
+// A server clock of 1899-12-30 would shift every downloaded Updated by a
+// century; it gives no offset, and the user hears of it once.
+TEST(Synchronize, AbsurdServerClockIsNotBelieved) {
+  ScopedClock clock(kNow);
+  Fixture f;
+  RecordingNotifier note;
+  const DateTime never_set;  // 1899-12-30 00:00:00
+  const ScheduleItem a = Item(1, D(2004, 8, 15, 10), SyncClean);
+  ScriptedPeer peer({Download(never_set, Record(a) + EndOfList()), Upload(never_set),
+                     Download(never_set, EndOfList(), kNow), Upload(never_set)});
+  ConnectionState st = LocalServer(peer.Port());
+  st.ClockOffset = DateSpan::Seconds(77);
+  EXPECT_EQ(f.Sync(st, &note), 1);
+  EXPECT_EQ(st.ClockOffset.TotalSeconds(), 0);
+  ASSERT_EQ(f.All().size(), 1u);
+  EXPECT_TRUE(f.All()[0].Updated == a.Updated) << f.All()[0].Updated.ToString();
+  EXPECT_EQ(f.Sync(st, &note), 1);
+  EXPECT_EQ(note.messages,
+            std::vector<std::string>{J("サーバーの時計が大きくずれています。時刻を補正せずに同期します。サーバーの時計を確認してください。")});
+  EXPECT_EQ(peer.Problems(), std::vector<std::string>{});
+}
+
+// Two rows may share an Index: the download acts on the first of them, the
+// upload writes each sent row back to itself, and no row takes another's
+// content.
+TEST(Synchronize, RowsSharingAnIndexAreEachWrittenBackToThemselves) {
+  ScopedClock clock(kNow);
+  Fixture f;
+  f.store.InsertItem(Item(1, D(2004, 8, 15, 9), SyncPending, "first"));
+  f.store.InsertItem(Item(1, D(2004, 8, 15, 9, 30), SyncPending, "second"));
+  f.store.InsertItem(Item(2, D(2004, 8, 15, 11), SyncClean, "local newer"));
+  f.store.InsertItem(Item(2, D(2004, 8, 15, 8), SyncClean, "twin"));
+  const std::string answer = Record(Item(1, D(2004, 8, 15, 11), SyncClean, "server")) +
+                             Record(Item(2, D(2004, 8, 15, 10), SyncClean, "server old")) + EndOfList();
+  ScriptedPeer peer({Download(kNow, answer), Upload(kNow)});
+  ConnectionState st = LocalServer(peer.Port());
+  ASSERT_EQ(f.Sync(st), 1);
+  const auto all = f.All();
+  ASSERT_EQ(all.size(), 4u);
+  std::vector<std::string> subjects;
+  for (const auto& it : all) subjects.push_back(it.Subject);
+  EXPECT_EQ(subjects, (std::vector<std::string>{"server", "second", "local newer", "twin"}));
+  EXPECT_EQ(Flags(all), (std::vector<int32_t>{3, 3, 3, 3}));
+  EXPECT_TRUE(all[1].Updated == D(2004, 8, 15, 9, 30));
+  const auto up = UploadedRecords(peer.Captured().at(1));
+  ASSERT_EQ(up.size(), 3u);
+  EXPECT_EQ(up[0].Subject, "second");
+  EXPECT_EQ(up[1].Subject, "local newer");
+}
+
+// A record that does not bring its own Index would take the previous
+// record's and overwrite that item; it fails the whole download instead.
+TEST(Synchronize, DownloadRecordWithoutItsOwnIndexFailsTheDownload) {
+  const std::string rest = std::string("Subject=hijack\x1EUpdated=2030/01/01 00:00:00\x1ESyncFlag=3");
+  const std::string bad[] = {rest, "Index=\x1E" + rest, "Index=Invalid DateTime\x1E" + rest};
+  for (const std::string& text : bad) {
+    SCOPED_TRACE(text);
+    ScopedClock clock(kNow);
+    Fixture f;
+    f.store.InsertItem(Item(1, D(2004, 8, 15, 9), SyncClean, "mine"));
+    f.store.InsertItem(Item(2, D(2004, 8, 15, 9), SyncPending));
+    const std::string answer = Record(Item(1, D(2004, 8, 15, 11), SyncClean, "server")) + RawRecord(text) + EndOfList();
+    ScriptedPeer peer({Download(kNow, answer)});
+    ConnectionState st = LocalServer(peer.Port());
+    EXPECT_EQ(f.Sync(st), 1);
+    peer.Join();
+    EXPECT_EQ(peer.Accepted(), 1);  // no upload after a failed download
+    const auto all = f.All();
+    ASSERT_EQ(all.size(), 2u);
+    EXPECT_EQ(all[0].Subject, "mine");  // the good first record is undone too
+    EXPECT_EQ(Flags(all), (std::vector<int32_t>{3, 1}));
+    EXPECT_TRUE(f.LastUpdate() == kInitialLastUpdate);
+    EXPECT_EQ(st.Online, 0);
+  }
+}
+
+// Answers beyond their bounds are failed connections and leave the store
+// as it was.
+TEST(Synchronize, DownloadBeyondItsBoundsKeepsNothing) {
+  for (int by_bytes = 0; by_bytes < 2; ++by_bytes) {
+    SCOPED_TRACE(by_bytes ? "bytes" : "records");
+    ScopedClock clock(kNow);
+    Fixture f;
+    f.store.InsertItem(Item(1, D(2004, 8, 15, 9), SyncPending));
+    std::string answer;
+    for (int n = 2; n <= 5; ++n) answer += Record(Item(n, kNow, SyncClean));
+    ScriptedPeer peer({Download(kNow, answer + EndOfList())});
+    ConnectionState st = LocalServer(peer.Port());
+    if (by_bytes) {
+      st.Limits.download_bytes = 3 * EncodeRecordText(Item(2, kNow, SyncClean)).size();
+    } else {
+      st.Limits.download_records = 3;
+    }
+    EXPECT_EQ(f.Sync(st), 1);
+    peer.Join();
+    EXPECT_EQ(peer.Accepted(), 1);
+    EXPECT_EQ(f.All().size(), 1u);
+    EXPECT_EQ(st.Online, 0);
+    EXPECT_TRUE(f.LastUpdate() == kInitialLastUpdate);
+  }
+}
+
+// A store that cannot be written ends the synchronisation with a message
+// about the file; the server is not held off as if it had gone away.
+TEST(Synchronize, StoreThatCannotBeWrittenIsNotANetworkFailure) {
+  ScopedClock clock(kNow);
+  FaultVfs vfs;
+  Fixture f;
+  f.store.InsertItem(Item(1, D(2004, 8, 15, 9), SyncPending));
+  const auto before = f.All();
+  RecordingNotifier note;
+  ScriptedPeer peer({Download(kNow, Record(Item(2, kNow, SyncClean)) + Record(Item(3, kNow, SyncClean)) + EndOfList())});
+  ConnectionState st = LocalServer(peer.Port());
+  const DateTime never_failed = st.LastConnectFailure;
+  vfs.FailAfterWrites(0);
+  EXPECT_EQ(f.Sync(st, &note), 1);
+  vfs.Clear();
+  peer.Join();
+  EXPECT_EQ(peer.Accepted(), 1);
+  EXPECT_EQ(st.Online, 1);
+  EXPECT_TRUE(st.LastConnectFailure == never_failed);
+  EXPECT_EQ(note.messages,
+            std::vector<std::string>{J("データファイルに書き込めないため、同期を中止しました。") + "\n" + f.dir.File("u.db")});
+  EXPECT_EQ(f.loads, 1);
+  f.store.CloseStore();
+  ASSERT_EQ(f.store.OpenStore(f.dir.File("u.db")), 1);
+  EXPECT_EQ(Flags(f.All()), Flags(before));
+  EXPECT_EQ(f.All().size(), 1u);
+  EXPECT_TRUE(f.LastUpdate() == kInitialLastUpdate);
+}
+
+// A table that cannot be read to its end must not look shorter than it is:
+// the download would take the unread rows for new items.
+TEST(Synchronize, ReadErrorInTheTableIsNotItsEnd) {
+  ScopedClock clock(kNow);
+  FaultVfs vfs;
+  TempDir dir;
+  const std::string path = dir.File("big.db");
+  {
+    ItemStore s;
+    ASSERT_EQ(s.CreateStore(path), 1);
+  }
+  // Larger than the store's page cache, so walking it reads the file.
+  const DateTime base = D(2004, 8, 1);
+  std::string err;
+  ASSERT_TRUE(AddBulkRows(path, base, 12000, 3000, &err)) << err;
+  ItemStore store;
+  ASSERT_EQ(store.OpenStore(path), 1);
+  ScheduleItem late = Item(0, kNow, SyncClean, "row 11000 from the server");
+  late.Index = base.AddSeconds(11000);
+  ScriptedPeer peer({Download(kNow, Record(late) + EndOfList())});
+  ConnectionState st = LocalServer(peer.Port());
+  RecordingNotifier note;
+  vfs.FailReadsAfter(50);
+  SyncClient c(st, &note);
+  EXPECT_EQ(c.Synchronize(store, [] {}), 1);
+  vfs.Clear();
+  EXPECT_EQ(note.messages, std::vector<std::string>{J("データファイルを読み込めないため、同期を中止しました。") + "\n" + path});
+  EXPECT_EQ(st.Online, 1);
+  store.CloseStore();
+  EXPECT_EQ(RawValue(path, "SELECT count(*) FROM MySelf"), "integer:12000");
+  EXPECT_EQ(RawValue(path, "SELECT count(*) FROM MySelf WHERE SyncFlag=3"), "integer:12000");
 }
 
 }  // namespace

@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
+
+#include "model/Text.h"
 
 #include "tests/support/TestSupport.h"
 #include "tests/sync/RecordVectors.h"
@@ -249,6 +252,131 @@ TEST(WireStreams, OverlongLineAndOddDatesFail) {
   EXPECT_EQ(DecodeWireDate(b).GetStatus(), DateTime::invalid);
   std::memcpy(b + 8, Le32(7).data(), 4);
   EXPECT_EQ(DecodeWireDate(b).GetStatus(), DateTime::invalid);
+}
+
+}  // namespace
+}  // namespace kv
+
+namespace kv {
+namespace {
+
+// Writes the record and reads it back over a blank item.
+bool RoundTrip(const ScheduleItem& it, ScheduleItem& got) {
+  MemoryChannel out_ch;
+  OutStream out(out_ch);
+  if (!WriteRecord(out, it)) return false;
+  MemoryChannel in_ch(out_ch.Output());
+  InStream in(in_ch);
+  return ReadRecord(in, got);
+}
+
+std::string Frame(const std::string& text, int32_t length, char terminator = '\0') {
+  std::string s(4, '\0');
+  std::memcpy(s.data(), &length, 4);
+  return s + text + terminator;
+}
+
+// A length that does not match the text leaves a field byte where the zero
+// byte belongs: such a record is refused whole, so a deletion cut short can
+// never arrive as a live item with the previous record's flag.
+TEST(WireRecord, RecordIsCheckedWhole) {
+  ScheduleItem deleted;
+  deleted.Index = test::D(2004, 8, 1, 9);
+  deleted.SyncFlag = SyncDeleted;
+  const std::string text = EncodeRecordText(deleted);
+  ScheduleItem before;
+  before.SyncFlag = SyncClean;
+  before.Subject = "previous";
+  for (int32_t cut : {1, 2, 11, 12}) {
+    SCOPED_TRACE(cut);
+    const int32_t n = static_cast<int32_t>(text.size()) - cut;
+    MemoryChannel ch(Frame(text, n));
+    InStream in(ch);
+    ScheduleItem it = before;
+    EXPECT_FALSE(ReadRecord(in, it));
+    EXPECT_EQ(test::DescribeDifferences(before, it), "");
+  }
+  MemoryChannel ch(Frame(text, static_cast<int32_t>(text.size()), 'x'));
+  InStream in(ch);
+  ScheduleItem it = before;
+  EXPECT_FALSE(ReadRecord(in, it));
+  EXPECT_EQ(it.SyncFlag, SyncClean);
+}
+
+// No text can add or override a field on the other side: a separator byte
+// inside a value goes out as a blank.
+TEST(WireRecord, TextValuesCannotInjectFields) {
+  ScheduleItem it;
+  it.Index = test::D(2004, 8, 1, 9);
+  it.Updated = test::D(2004, 8, 10, 12);
+  it.Start = test::D(2004, 8, 16, 10);
+  it.SyncFlag = SyncClean;
+  it.Desc = "note\x1EIndex=1999/01/01 00:00:00\x1ESyncFlag=4";
+  it.Attr5 = "\x1EUpdated=2030/01/01 00:00:00\x1E";
+  it.Subject = "\x1E\x1E";
+  const std::string text = EncodeRecordText(it);
+  EXPECT_EQ(std::count(text.begin(), text.end(), kFieldSeparator), 25);
+  ScheduleItem got;
+  DecodeRecordText(text, got);
+  EXPECT_TRUE(got.Index == it.Index);
+  EXPECT_TRUE(got.Updated == it.Updated);
+  EXPECT_EQ(got.SyncFlag, SyncClean);
+  EXPECT_EQ(got.Desc, "note Index=1999/01/01 00:00:00 SyncFlag=4");
+  EXPECT_EQ(got.Attr5, " Updated=2030/01/01 00:00:00 ");
+  EXPECT_EQ(got.Subject, "  ");
+}
+
+// CP932 never puts the separator, '=' or a zero byte inside a double-byte
+// character, so Japanese text passes through the record unchanged: every
+// double-byte character, checked with the converter itself.
+TEST(WireRecord, EveryDoubleByteCharacterPassesUnchanged) {
+  std::string all;
+  int characters = 0;
+  for (int lead = 0x81; lead <= 0xFC; ++lead) {
+    if (!text::IsLeadByte(static_cast<unsigned char>(lead))) continue;
+    for (int trail = 0; trail <= 0xFF; ++trail) {
+      const std::string ch{static_cast<char>(lead), static_cast<char>(trail)};
+      const auto utf8 = text::ToUtf8(ch);
+      // Only pairs that are one character (not a lead byte that the
+      // converter maps alone followed by an ASCII byte).
+      if (!utf8 || text::ToUtf8(ch.substr(0, 1)) || text::FromUtf8(*utf8) != ch) continue;
+      ++characters;
+      for (char b : ch) {
+        ASSERT_NE(b, kFieldSeparator) << std::hex << lead << " " << trail;
+        ASSERT_NE(b, '=') << std::hex << lead << " " << trail;
+        ASSERT_NE(b, '\0') << std::hex << lead << " " << trail;
+      }
+      all += ch;
+    }
+  }
+  EXPECT_GT(characters, 7000);
+  ScheduleItem it;
+  it.Subject = all;
+  it.Desc = all;
+  it.Attr1 = all;
+  ScheduleItem got;
+  ASSERT_TRUE(RoundTrip(it, got));
+  EXPECT_EQ(got.Subject, all);
+  EXPECT_EQ(got.Desc, all);
+  EXPECT_EQ(got.Attr1, all);
+}
+
+// The writer never sends what a reader refuses: a record of exactly the
+// limit goes out and comes back, one byte more is not written at all.
+TEST(WireRecord, WriterKeepsToTheSharedLimit) {
+  ScheduleItem it;
+  it.Desc = std::string(kMaxRecordLength - EncodeRecordText(it).size(), 'd');
+  ASSERT_EQ(EncodeRecordText(it).size(), static_cast<std::size_t>(kMaxRecordLength));
+  ScheduleItem got;
+  ASSERT_TRUE(RoundTrip(it, got));
+  EXPECT_EQ(got.Desc.size(), it.Desc.size());
+
+  it.Desc += 'd';
+  MemoryChannel refused;
+  OutStream out2(refused);
+  EXPECT_FALSE(WriteRecord(out2, it));
+  EXPECT_TRUE(out2.Flush());
+  EXPECT_TRUE(refused.Output().empty());
 }
 
 }  // namespace

@@ -91,6 +91,12 @@ TEST(Navigation, TodayClearsAnOutOfRangeSelectionAndRefreshesOnlyOtherUsers) {
     EXPECT_EQ(n.st.RefreshReferences, mode == OtherUsersMode ? 1 : 0);
     n.ExpectReloadedAndCleared();
   }
+  // A clock that cannot be read leaves the calendar where it is.
+  clock.Set(DateTime::Invalid());
+  Nav n(WeekMode, D(2001, 1, 1), D(2001, 1, 1));
+  n.cmd.Today();
+  EXPECT_EQ(n.st.SelectedDate, D(2001, 1, 1));
+  EXPECT_EQ(n.st.AnchorDate, D(2001, 1, 1));
 }
 
 TEST(Navigation, MoveIgnoresYearsBefore1970AndDropsTheTime) {

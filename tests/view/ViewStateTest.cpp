@@ -119,6 +119,24 @@ TEST(CompareItems, MonthByStartOtherModesLongestFirstInvalidEqual) {
   EXPECT_EQ(CompareItems(b, bad, MonthMode), 0);
 }
 
+// An item whose span cannot be formed compares equal to everything in
+// every mode, whichever raw count its invalid date holds.
+TEST(CompareItems, InvalidDatesAreEqualInEveryMode) {
+  const ScheduleItem a = Timed("a", D(2005, 3, 1, 9), D(2005, 3, 1, 12));
+  ScheduleItem no_start = a, no_end = a, both = a;
+  no_start.Start = DateTime::Invalid();
+  no_end.End = DateTime::Invalid();
+  both.Start = both.End = DateTime::Null();
+  for (int mode : {MonthMode, WeekMode, DayMode, OtherUsersMode}) {
+    for (const ScheduleItem* bad : {&no_start, &no_end, &both}) {
+      if (mode == MonthMode && bad == &no_end) continue;  // the month orders by Start alone
+      EXPECT_EQ(CompareItems(*bad, a, mode), 0) << "mode " << mode;
+      EXPECT_EQ(CompareItems(a, *bad, mode), 0) << "mode " << mode;
+      EXPECT_EQ(CompareItems(*bad, *bad, mode), 0) << "mode " << mode;
+    }
+  }
+}
+
 // Random mixes of valid and invalid dates: the valid items come out in
 // CompareItems order, the invalid ones after them in their old order.
 TEST(SortItems, OrdersValidItemsAndParksInvalidOnesWithoutRelyingOnWeakOrder) {
@@ -166,6 +184,12 @@ TEST(ViewState, InitialValuesAndSelectionBounds) {
   EXPECT_EQ(st.SelectedOwnItem(), &st.VisibleItems[1]);
   st.ReferenceSelection = 0;
   EXPECT_EQ(st.SelectedReferenceItem(), nullptr);
+
+  // A clock that cannot be read gives no day at all, not 1899-12-30.
+  clock.Set(DateTime::Invalid());
+  const ViewState blind = ViewState::Initial();
+  EXPECT_EQ(blind.SelectedDate.GetStatus(), DateTime::invalid);
+  EXPECT_EQ(blind.AnchorDate.GetStatus(), DateTime::invalid);
 }
 
 }  // namespace

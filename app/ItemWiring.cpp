@@ -1,0 +1,47 @@
+#include "app/ItemWiring.h"
+
+#include "app/CalenderView.h"
+#include "app/MainFrame.h"
+#include "app/ServerCall.h"
+#include "sync/SyncClient.h"
+
+namespace kv::app {
+
+ItemEditing::ItemEditing(CMainFrame& frame, ExecuteApprovals* approvals)
+    : QObject(&frame),
+      frame_(frame),
+      dialogs_(&frame),
+      server_(GlobalConnection(), &frame.host(),
+              [](const std::function<int()>& request) { return ServerCall::Run(request); }),
+      approvals_(approvals) {
+  ops_ = std::make_unique<CommandItemOperations>(Context());
+}
+
+ItemEditing::~ItemEditing() = default;
+
+ItemContext ItemEditing::Context() {
+  return ItemContext{frame_.state(), frame_.store(), dialogs_,  frame_.host(),
+                     server_,        approvals_,     [this] { return frame_.reload(); }};
+}
+
+ItemEditing* WireItemCommands(CMainFrame& frame, ExecuteApprovals* approvals) {
+  auto* editing = new ItemEditing(frame, approvals);
+  frame.setItemOperations(&editing->Operations());
+  // Each command runs on an ItemCommands of its own, then repaints.
+  auto command = [&frame, editing](void (ItemCommands::*op)(), bool repaint) {
+    return [&frame, editing, op, repaint] {
+      ItemCommands commands(editing->Context());
+      (commands.*op)();
+      if (repaint) frame.host().RequestRepaint(true);
+    };
+  };
+  frame.setCommandHandler(Command::Add, command(&ItemCommands::AddOwnItem, true));
+  frame.setCommandHandler(Command::Edit, command(&ItemCommands::EditCommand, true));
+  frame.setCommandHandler(Command::Delete, command(&ItemCommands::DeleteCommand, true));
+  frame.setCommandHandler(Command::Cut, command(&ItemCommands::CutCommand, true));
+  frame.setCommandHandler(Command::Copy, command(&ItemCommands::CopySelectedItem, false));
+  frame.setCommandHandler(Command::Paste, command(&ItemCommands::PasteItem, true));
+  return editing;
+}
+
+}  // namespace kv::app
