@@ -164,6 +164,23 @@ TEST(ServerIntegration, TwoClientsOfOneUserStayInStep) {
   EXPECT_TRUE(b.notifier.messages.empty());
 }
 
+// A client whose clock runs ahead stamps its LastUpdate in its own time;
+// changes that others make meanwhile must still come down to it.
+TEST(ServerIntegration, ClientWhoseClockRunsAheadStillGetsEveryChange) {
+  Fixture f;
+  Client ahead("taro", "pw-taro", *f.server), other("taro", "pw-taro", *f.server);
+  EXPECT_EQ(ahead.Synchronize(), 1);
+  f.clock.Advance(3 * 3600);
+  ASSERT_EQ(ahead.store.TouchLastUpdate(), 1);  // three hours ahead of the server
+  f.clock.Advance(-3 * 3600 + 60);
+  ASSERT_EQ(other.store.InsertItem(Item(1, "from the other", D(2004, 8, 16, 9))), 1);
+  EXPECT_EQ(other.Synchronize(), 1);
+  f.clock.Advance(60);
+  EXPECT_EQ(ahead.Synchronize(), 1);
+  EXPECT_EQ(ahead.Live(), other.Live());
+  EXPECT_EQ(ahead.Live().size(), 1u);
+}
+
 TEST(ServerIntegration, UsersSeeOnlyTheirOwnItemsAndWriteOnlyWherePermitted) {
   Fixture f;
   Client taro("taro", "pw-taro", *f.server), hanako("hanako", "pw-hanako", *f.server),

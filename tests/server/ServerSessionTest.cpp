@@ -22,16 +22,7 @@ using namespace kv::server::test;
 
 const DateTime kNow = D(2004, 8, 15, 12, 0, 0);
 
-ScheduleItem Item(int n, const std::string& subject = "stored") {
-  ScheduleItem it;
-  it.Index = D(2004, 8, 1, 9, 0, n);
-  it.Updated = D(2004, 8, 10);
-  it.Start = D(2004, 8, 16, 10);
-  it.End = D(2004, 8, 16, 11);
-  it.Subject = subject;
-  it.SyncFlag = SyncClean;
-  return it;
-}
+ScheduleItem Item(int n, const std::string& subject = "stored") { return TestItem(n, subject); }
 
 struct Fixture {
   ScopedClock clock{kNow};

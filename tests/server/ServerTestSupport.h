@@ -8,6 +8,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
@@ -37,6 +39,18 @@ inline std::string EndOfList() {
   end.SyncFlag = SyncEndOfList;
   return Record(end);
 }
+// Item n as a client sends it: an hour on 2004-08-16, changed 2004-08-10.
+inline ScheduleItem TestItem(int n, const std::string& subject = "stored") {
+  ScheduleItem it;
+  it.Index = DateTime::FromParts(2004, 8, 1, 9).AddSeconds(n);
+  it.Updated = DateTime::FromParts(2004, 8, 10);
+  it.Start = DateTime::FromParts(2004, 8, 16, 10);
+  it.End = DateTime::FromParts(2004, 8, 16, 11);
+  it.Subject = subject;
+  it.SyncFlag = SyncClean;
+  return it;
+}
+
 inline std::string SignInLines(const std::string& user, const std::string& password) {
   return Line(user) + Line(password);
 }
@@ -132,6 +146,55 @@ inline long ResidentKiB() {
     f.ignore(4096, '\n');
   }
   return -1;
+}
+
+// Record n of a large upload, with only the fields an upload needs: one
+// half-hour item an hour from 2010-01-01 on.
+inline std::string MinimalRecord(int64_t n) {
+  const DateTime index = DateTime::FromParts(2010, 1, 1).AddSeconds(n * 3600);
+  return Frame("Index=" + FormatWireDate(index) + kFieldSeparator + "Updated=" + FormatWireDate(index) +
+               kFieldSeparator + "Start=" + FormatWireDate(index) + kFieldSeparator +
+               "End=" + FormatWireDate(index.AddSeconds(1800)) + kFieldSeparator + "SyncFlag=3");
+}
+
+// Streams an upload of `count` minimal records, half-closes and waits for
+// the server's answer to it.
+inline Ending StreamUpload(uint16_t port, const std::string& start, int count) {
+  const int fd = Connect(port);
+  if (fd < 0) return Ending::StillOpen;
+  std::string batch = start;
+  bool sent = true;
+  for (int i = 0; i < count && sent; ++i) {
+    batch += MinimalRecord(i);
+    if (batch.size() > 64 * 1024) {
+      sent = SendAll(fd, batch);
+      batch.clear();
+    }
+  }
+  sent = sent && SendAll(fd, batch + EndOfList());
+  shutdown(fd, SHUT_WR);
+  const Ending e = sent ? AwaitEnd(fd, 300000) : Ending::Reset;
+  close(fd);
+  return e;
+}
+
+// Largest resident size seen while fn runs, less the size before, in MiB.
+template <typename F>
+double ResidentGrowthMiB(F fn) {
+  const long before = ResidentKiB();
+  std::atomic<bool> done{false};
+  std::atomic<long> peak{before};
+  std::thread sampler([&] {
+    while (!done) {
+      peak = std::max(peak.load(), ResidentKiB());
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+  });
+  fn();
+  done = true;
+  sampler.join();
+  peak = std::max(peak.load(), ResidentKiB());
+  return static_cast<double>(peak.load() - before) / 1024.0;
 }
 
 }  // namespace kv::server::test
