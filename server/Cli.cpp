@@ -1,7 +1,10 @@
 #include "server/Cli.h"
 
 #include <signal.h>
+#include <termios.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <charconv>
 #include <iostream>
 #include <map>
@@ -10,40 +13,43 @@
 #include "model/Text.h"
 #include "server/Server.h"
 #include "server/ServerStore.h"
+#include "server/Settings.h"
 
 namespace kv::server {
 
 namespace {
 
-constexpr const char* kDefaultDb = "kalvane-server.db";
-
 struct Parsed {
-  std::string db = kDefaultDb;
   std::string command;
   std::vector<std::string> positional;
-  std::map<std::string, std::string> options;  // --name value
+  std::map<std::string, std::string> options;  // --name value; a setting flag maps to "yes"
   std::vector<std::string> flags;              // --name
 };
 
 bool IsValueOption(const std::string& name) {
-  return name == "--db" || name == "--address" || name == "--port" || name == "--timeout" ||
-         name == "--max-connections" || name == "--display" || name == "--password" || name == "--id" ||
-         name == "--download-slack";
+  return (IsSettingOption(name) && !IsSettingFlag(name)) || name == "--display" || name == "--id";
 }
 
-bool IsFlag(const std::string& name) { return name == "--help" || name == "-h" || name == "--fast-sync"; }
+bool IsFlag(const std::string& name) { return name == "--help" || name == "-h"; }
 
 bool Parse(const std::vector<std::string>& args, Parsed& p, std::string& error) {
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
+    if (a == "--password" || a.rfind("--password=", 0) == 0) {
+      error = "--password is not accepted: other users of this machine could read it in the process list; "
+              "type the password when asked, or give it on standard input";
+      return false;
+    }
     if (IsFlag(a)) {
       p.flags.push_back(a == "-h" ? "--help" : a);
+    } else if (IsSettingFlag(a)) {
+      p.options[a] = "yes";
     } else if (IsValueOption(a)) {
       if (i + 1 >= args.size()) {
         error = a + " needs a value";
         return false;
       }
-      (a == "--db" ? p.db : p.options[a]) = args[++i];
+      p.options[a] = args[++i];
     } else if (a.size() > 1 && a[0] == '-' && a != "-") {
       error = "unknown option " + a;
       return false;
@@ -81,19 +87,81 @@ bool ToWire(const std::string& utf8, std::string& cp932, std::ostream& err) {
   return true;
 }
 
-bool PasswordArg(const Parsed& p, std::istream& in, std::ostream& out, std::string& password,
-                 std::ostream& err) {
-  auto it = p.options.find("--password");
+// The terminal as it was before the prompt turned echo off; a signal
+// during the prompt puts it back before the program ends.
+struct termios g_saved_terminal;
+volatile sig_atomic_t g_terminal_changed = 0;
+
+void RestoreTerminalAndDie(int sig) {
+  if (g_terminal_changed) tcsetattr(STDIN_FILENO, TCSANOW, &g_saved_terminal);
+  [[maybe_unused]] const ssize_t w = write(STDERR_FILENO, "\n", 1);
+  signal(sig, SIG_DFL);
+  raise(sig);
+}
+
+// One line from the terminal without echo. Ctrl-C ends the program.
+std::optional<std::string> PromptHidden(const char* prompt, std::ostream& err) {
+  err << prompt << std::flush;
+  struct termios t;
+  const bool have = tcgetattr(STDIN_FILENO, &t) == 0;
+  struct sigaction act {}, old_int {}, old_term {};
+  act.sa_handler = RestoreTerminalAndDie;
+  sigemptyset(&act.sa_mask);
+  if (have) {
+    g_saved_terminal = t;
+    sigaction(SIGINT, &act, &old_int);
+    sigaction(SIGTERM, &act, &old_term);
+    t.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    t.c_lflag |= ECHONL;
+    g_terminal_changed = tcsetattr(STDIN_FILENO, TCSAFLUSH, &t) == 0;
+  }
+  std::string line;
+  bool got = false;
+  for (char c;;) {
+    const ssize_t n = read(STDIN_FILENO, &c, 1);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got = true;
+    if (c == '\n') break;
+    if (line.size() < 4096) line.push_back(c);
+  }
+  if (have) {
+    if (g_terminal_changed) tcsetattr(STDIN_FILENO, TCSAFLUSH, &g_saved_terminal);
+    g_terminal_changed = 0;
+    sigaction(SIGINT, &old_int, nullptr);
+    sigaction(SIGTERM, &old_term, nullptr);
+  }
+  if (!got) return std::nullopt;
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return line;
+}
+
+// Passwords never come from the command line: from the terminal, asked
+// twice without echo, or else the first line of standard input.
+bool ReadPassword(std::istream& in, std::string& password, std::ostream& err) {
   std::string raw;
-  if (it != p.options.end()) {
-    raw = it->second;
-  } else {
-    out << "password: " << std::flush;
-    if (!std::getline(in, raw)) {
+  if (&in == &std::cin && isatty(STDIN_FILENO)) {
+    const auto first = PromptHidden("password: ", err);
+    const auto again = first ? PromptHidden("password again: ", err) : std::nullopt;
+    if (!first || !again) {
       err << "kalvane-server: no password given\n";
       return false;
     }
+    if (*first != *again) {
+      err << "kalvane-server: the two passwords differ\n";
+      return false;
+    }
+    raw = *first;
+  } else {
+    if (!std::getline(in, raw)) {
+      err << "kalvane-server: no password given (type it when asked, or give it on standard input)\n";
+      return false;
+    }
     if (!raw.empty() && raw.back() == '\r') raw.pop_back();
+  }
+  if (raw.empty()) {
+    err << "kalvane-server: a password must not be empty\n";
+    return false;
   }
   return ToWire(raw, password, err);
 }
@@ -110,48 +178,36 @@ int Fail(std::ostream& err, const std::string& msg) {
   return 1;
 }
 
-int Serve(const Parsed& p, ServerStore& store, std::ostream& out, std::ostream& err) {
-  ServerConfig cfg;
-  if (auto it = p.options.find("--address"); it != p.options.end()) cfg.address = it->second;
-  if (auto it = p.options.find("--port"); it != p.options.end()) {
-    const auto v = Number(it->second, 0, 65535);
-    if (!v) return Fail(err, "--port takes 0 to 65535");
-    cfg.port = static_cast<uint16_t>(*v);
-  }
-  if (auto it = p.options.find("--timeout"); it != p.options.end()) {
-    const auto v = Number(it->second, 1, 86400);
-    if (!v) return Fail(err, "--timeout takes 1 to 86400 seconds");
-    cfg.idle_timeout_ms = static_cast<int>(*v * 1000);
-    cfg.connection_timeout_ms = std::max(cfg.connection_timeout_ms, cfg.idle_timeout_ms);
-  }
-  if (auto it = p.options.find("--max-connections"); it != p.options.end()) {
-    const auto v = Number(it->second, 1, 10000);
-    if (!v) return Fail(err, "--max-connections takes 1 to 10000");
-    cfg.max_connections = static_cast<int>(*v);
-  }
-  if (auto it = p.options.find("--download-slack"); it != p.options.end()) {
-    const auto v = Number(it->second, 0, 30LL * 86400);
-    if (!v) return Fail(err, "--download-slack takes 0 to 2592000 seconds");
-    cfg.limits.download_slack_seconds = *v;
-  }
-  if (HasFlag(p, "--fast-sync")) store.SetFullSync(false);
-  Server server(store, cfg);
-  std::string error;
-  if (!server.Start(&error)) return Fail(err, error);
-  out << "kalvane-server: listening on " << cfg.address << " port " << server.Port() << std::endl;
-  sigset_t set;
+int Serve(const Settings& settings, ServerStore& store, std::ostream& out, std::ostream& err) {
+  if (settings.fast_sync) store.SetFullSync(false);
+  store.SetItemLimit(settings.max_items);
+  // Blocked before the server's threads start, so that they inherit it
+  // and the signals come only to sigwait below.
+  sigset_t set, old;
   sigemptyset(&set);
   sigaddset(&set, SIGTERM);
   sigaddset(&set, SIGINT);
-  int sig = 0;
-  while (sigwait(&set, &sig) != 0) {
+  pthread_sigmask(SIG_BLOCK, &set, &old);
+  int code = 0;
+  {
+    Server server(store, settings.server);
+    std::string error;
+    if (!server.Start(&error)) {
+      code = Fail(err, error);
+    } else {
+      out << "kalvane-server: listening on " << settings.server.address << " port " << server.Port() << std::endl;
+      int sig = 0;
+      while (sigwait(&set, &sig) != 0) {
+      }
+      server.Stop();
+      const ServerStats s = server.Stats();
+      out << "kalvane-server: stopped after " << s.connections << " connections (" << s.completed
+          << " completed, " << s.refused << " refused sign-ins, " << s.malformed << " broken off, " << s.timed_out
+          << " timed out, " << s.evicted << " closed to make room)" << std::endl;
+    }
   }
-  server.Stop();
-  const ServerStats s = server.Stats();
-  out << "kalvane-server: stopped after " << s.connections << " connections (" << s.completed << " completed, "
-      << s.refused << " refused sign-ins, " << s.malformed << " broken off, " << s.timed_out << " timed out)"
-      << std::endl;
-  return 0;
+  pthread_sigmask(SIG_SETMASK, &old, nullptr);
+  return code;
 }
 
 int List(ServerStore& store, std::ostream& out) {
@@ -171,45 +227,42 @@ int List(ServerStore& store, std::ostream& out) {
 }  // namespace
 
 std::string UsageText() {
-  return R"(usage: kalvane-server [--db FILE] COMMAND [ARGUMENTS]
+  return R"(usage: kalvane-server [--config FILE] [--db FILE] COMMAND [ARGUMENTS]
 
-The schedule server of Kalvane. Its data lives in one SQLite file
-(default ./kalvane-server.db, created when missing).
+The schedule server of Kalvane. Its data lives in one SQLite file, readable
+by its owner only (default ./kalvane-server.db, created when missing).
 
 commands:
-  serve [--address ADDR] [--port N] [--timeout SECONDS] [--max-connections N]
-        [--download-slack SECONDS] [--fast-sync]
-      Serve clients until SIGTERM or SIGINT. ADDR is an IPv4 or IPv6 address
-      (default 127.0.0.1, loopback only; 0.0.0.0 for every interface). Port
-      4780 by default, 0 for any free port. A connection silent for
-      SECONDS (default 30) is closed. --fast-sync commits without waiting
-      for the disk (the last changes may be lost on a power failure).
-  add-user NAME [--display TEXT] [--password TEXT] [--id N]
-      Add a user; the ID is the next free one unless given. Without
-      --password the password is read from the first line of input.
+  serve [SETTINGS]        Serve clients until SIGTERM or SIGINT.
+  add-user NAME [--display TEXT] [--id N]
+      Add a user; the ID is the next free one unless given.
   remove-user NAME        Remove a user with all their items and permissions.
-  set-password NAME [--password TEXT]
+  set-password NAME       Change a user's password.
   set-display NAME TEXT   Change the name shown to other users.
   grant USER OWNER        Let USER add, change and delete OWNER's items.
   revoke USER OWNER       Take that permission back.
   list                    Show the users and the permissions.
 
+Passwords are never taken from the command line: add-user and set-password
+ask for the password twice without showing it, or read the first line of
+standard input when it is not a terminal. Empty passwords are refused.
+
+)" + SettingsUsage() +
+         R"(
 Signing in for another user: a client that adds, changes or deletes an
 item of OWNER signs in with OWNER's user name and its own user's password.
 The server accepts this when the password is OWNER's own or belongs to a
 user granted write permission on OWNER; such a connection may only add,
 change and delete OWNER's items.
+
+Failed sign-ins are answered more and more slowly and, after ten from one
+address for one name, refused for a minute (doubling, at most fifteen).
+Clocks: clients' clocks must be within a day (--download-slack) of the
+server's, or a client ahead of it misses changes made by others.
 )";
 }
 
-void BlockStopSignals() {
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, SIGTERM);
-  sigaddset(&set, SIGINT);
-  pthread_sigmask(SIG_BLOCK, &set, nullptr);
-  signal(SIGPIPE, SIG_IGN);
-}
+void IgnoreBrokenPipes() { signal(SIGPIPE, SIG_IGN); }
 
 int RunCli(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err) {
   Parsed p;
@@ -229,12 +282,14 @@ int RunCli(const std::vector<std::string>& args, std::istream& in, std::ostream&
   for (const char* k : known) ok = ok || p.command == k;
   if (!ok) return Fail(err, "unknown command " + p.command + " (see --help)");
 
+  Settings settings;
+  if (!ResolveSettings(p.options, ProcessEnvironment(), settings, error)) return Fail(err, error);
   ServerStore store;
-  if (!store.Open(p.db, &error)) return Fail(err, error);
+  if (!store.Open(settings.db, &error)) return Fail(err, error);
 
   if (p.command == "serve") {
     if (!p.positional.empty()) return Fail(err, "serve takes no names");
-    return Serve(p, store, out, err);
+    return Serve(settings, store, out, err);
   }
   if (p.command == "list") return List(store, out);
 
@@ -254,7 +309,7 @@ int RunCli(const std::vector<std::string>& args, std::istream& in, std::ostream&
       if (!v) return Fail(err, "--id takes a positive number");
       id = static_cast<int32_t>(*v);
     }
-    if (!PasswordArg(p, in, out, password, err)) return 1;
+    if (!ReadPassword(in, password, err)) return 1;
     int32_t assigned = 0;
     if (!store.AddUser(names[0], display, password, id, &assigned, &error)) return Fail(err, error);
     out << "added user " << p.positional[0] << " with ID " << assigned << "\n";
@@ -269,7 +324,7 @@ int RunCli(const std::vector<std::string>& args, std::istream& in, std::ostream&
   if (p.command == "set-password") {
     if (!Expect(p, 1, err)) return 2;
     std::string password;
-    if (!PasswordArg(p, in, out, password, err)) return 1;
+    if (!ReadPassword(in, password, err)) return 1;
     if (!store.SetPassword(names[0], password, &error)) return Fail(err, error);
     out << "password of " << p.positional[0] << " changed\n";
     return 0;

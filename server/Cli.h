@@ -6,14 +6,14 @@
 
 namespace kv::server {
 
-// Runs one command; returns the process exit code. `serve` blocks until
-// SIGTERM or SIGINT arrives (the caller must have blocked both signals in
-// every thread, see BlockStopSignals).
+// Runs one command; returns the process exit code. `serve` blocks SIGTERM
+// and SIGINT in the calling thread before it starts the server's threads,
+// and returns when one of them arrives; other commands leave the signals
+// alone, so Ctrl-C ends a password prompt.
 int RunCli(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err);
 
-// Blocks SIGTERM and SIGINT in the calling thread and the threads it
-// starts later, so that `serve` can wait for them; ignores SIGPIPE.
-void BlockStopSignals();
+// A client that goes away must not end the process.
+void IgnoreBrokenPipes();
 
 std::string UsageText();
 

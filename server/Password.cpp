@@ -1,8 +1,8 @@
 #include "server/Password.h"
 
+#include <sodium.h>
+
 #include <cstring>
-#include <fstream>
-#include <random>
 
 namespace kv::server {
 
@@ -47,30 +47,18 @@ void Compress(uint32_t h[8], const uint8_t* block) {
   h[4] += e; h[5] += f; h[6] += g; h[7] += hh;
 }
 
-// Few rounds: every sign-in pays for them, and a delegated sign-in pays
-// once per candidate user.
-constexpr int kRounds = 1000;
+constexpr int kLegacyRounds = 1000;
 
 std::string Digest(std::string_view salt, std::string_view password) {
   std::string buf(salt);
   buf.append(password);
   auto d = Sha256(buf);
-  for (int i = 1; i < kRounds; ++i) {
+  for (int i = 1; i < kLegacyRounds; ++i) {
     std::string round(reinterpret_cast<const char*>(d.data()), d.size());
     round.append(password);
     d = Sha256(round);
   }
   return ToHex(d.data(), d.size());
-}
-
-std::string RandomSalt() {
-  uint8_t raw[16];
-  std::ifstream urandom("/dev/urandom", std::ios::binary);
-  if (!urandom.read(reinterpret_cast<char*>(raw), sizeof raw)) {
-    std::random_device rd;
-    for (auto& b : raw) b = static_cast<uint8_t>(rd());
-  }
-  return ToHex(raw, sizeof raw);
 }
 
 }  // namespace
@@ -106,12 +94,34 @@ std::string ToHex(const uint8_t* data, size_t n) {
   return s;
 }
 
+bool PasswordHashingReady() {
+  static const bool ready = sodium_init() >= 0;
+  return ready;
+}
+
 std::string HashPassword(std::string_view password) {
-  const std::string salt = RandomSalt();
-  return "v1$" + salt + "$" + Digest(salt, password);
+  if (!PasswordHashingReady()) return {};
+  char out[crypto_pwhash_STRBYTES];
+  if (crypto_pwhash_str(out, password.data(), password.size(), kPasswordOpsLimit, kPasswordMemLimit) != 0)
+    return {};
+  return out;
 }
 
 bool CheckPassword(std::string_view password, std::string_view stored) {
+  if (stored.substr(0, 3) == "v1$") return CheckLegacyPassword(password, stored);
+  if (stored.substr(0, 10) != "$argon2id$" || stored.size() >= crypto_pwhash_STRBYTES || !PasswordHashingReady())
+    return false;
+  const std::string z(stored);  // libsodium wants a terminated string
+  return crypto_pwhash_str_verify(z.c_str(), password.data(), password.size()) == 0;
+}
+
+bool NeedsRehash(std::string_view stored) {
+  if (stored.substr(0, 10) != "$argon2id$" || stored.size() >= crypto_pwhash_STRBYTES) return true;
+  const std::string z(stored);
+  return crypto_pwhash_str_needs_rehash(z.c_str(), kPasswordOpsLimit, kPasswordMemLimit) != 0;
+}
+
+bool CheckLegacyPassword(std::string_view password, std::string_view stored) {
   if (stored.substr(0, 3) != "v1$") return false;
   const auto dollar = stored.find('$', 3);
   if (dollar == std::string_view::npos) return false;

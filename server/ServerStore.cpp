@@ -1,15 +1,28 @@
 #include "server/ServerStore.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstring>
 
 #include "model/Clock.h"
+#include "server/Log.h"
 #include "server/Password.h"
+#include "server/SignInGuard.h"
 
 namespace kv::server {
 
 namespace {
 
-constexpr int kSchemaVersion = 1;
+// 2: Argon2id hashes (which a version 1 server could not check), and the
+// indexes of the paged reads.
+constexpr int kSchemaVersion = 2;
 
 const char* const kSchema = R"sql(
 CREATE TABLE IF NOT EXISTS users (
@@ -36,8 +49,21 @@ CREATE TABLE IF NOT EXISTS items (
   repstart INTEGER, repend INTEGER,
   PRIMARY KEY (owner, idx)
 );
-CREATE INDEX IF NOT EXISTS items_changed ON items(owner, changed);
+DROP INDEX IF EXISTS items_changed;
+CREATE INDEX IF NOT EXISTS items_by_change ON items(owner, changed, idx);
+CREATE INDEX IF NOT EXISTS items_single ON items(owner, "end", start) WHERE reptype = 0 AND syncflag <> 4;
+CREATE INDEX IF NOT EXISTS items_repeating ON items(owner, idx) WHERE reptype <> 0 AND syncflag <> 4;
 )sql";
+
+// Bytes of a row's texts, known to SQLite without reading them.
+const char* const kRowBytes =
+    "coalesce(length(subject), 0) + coalesce(length(place), 0) + coalesce(length(execute), 0) + "
+    "coalesce(length(descr), 0) + coalesce(length(attr1), 0) + coalesce(length(attr2), 0) + "
+    "coalesce(length(attr3), 0) + coalesce(length(attr4), 0) + coalesce(length(attr5), 0)";
+// What a decoded item costs beyond its texts.
+constexpr std::size_t kItemOverhead = sizeof(ScheduleItem);
+constexpr int kPageRows = 256;
+constexpr std::size_t kPageBytes = 1024 * 1024;
 
 const char* const kItemColumns =
     "idx, syncflag, updated, subject, place, execute, private, color, userid, type, start, \"end\", "
@@ -154,11 +180,108 @@ void SetError(std::string* error, std::string msg) {
   if (error) *error = std::move(msg);
 }
 
+bool Tighten(int fd, const std::string& path, std::string* error) {
+  struct stat st {};
+  if (fstat(fd, &st) != 0) {
+    SetError(error, "cannot read the mode of " + path + ": " + std::strerror(errno));
+    return false;
+  }
+  if ((st.st_mode & 077) != 0 && fchmod(fd, st.st_mode & 0700) != 0) {
+    SetError(error, "cannot make " + path + " readable by its owner only: " + std::strerror(errno));
+    return false;
+  }
+  return true;
+}
+
+// Makes the database file readable by its owner only before SQLite opens
+// it: SQLite gives its -wal and -shm files the mode of the database file.
+// Journals left by an earlier run are tightened too.
+bool MakePrivate(const std::string& path, std::string* error) {
+  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    SetError(error, "cannot open " + path + ": " + std::strerror(errno));
+    return false;
+  }
+  const bool ok = Tighten(fd, path, error);
+  close(fd);
+  if (!ok) return false;
+  for (const char* suffix : {"-wal", "-shm", "-journal"}) {
+    const std::string side = path + suffix;
+    const int s = open(side.c_str(), O_RDWR | O_CLOEXEC);
+    if (s < 0) continue;
+    const bool tight = Tighten(s, side, error);
+    close(s);
+    if (!tight) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 struct ServerStore::Impl {
   sqlite3* db = nullptr;
+  std::string path;
   std::mutex mu;
+  std::atomic<int64_t> item_limit{200000};
+
+  int64_t Count(int32_t owner) {
+    Stmt q(db, "SELECT COUNT(*) FROM items WHERE owner = ?");
+    if (!q.ok()) return -1;
+    q.Int(1, owner);
+    return q.Step() == SQLITE_ROW ? q.ColInt(0) : -1;
+  }
+
+  // True when one more row for the owner stays within the limit.
+  bool RoomForOne(int32_t owner) {
+    const int64_t n = Count(owner);
+    if (n >= 0 && n < item_limit.load()) return true;
+    if (n >= 0)
+      LogLine("user " + std::to_string(owner) + " has reached the limit of " + std::to_string(item_limit.load()) +
+              " items; a new item was refused");
+    return false;
+  }
+
+  // One immediate change in a transaction of its own; 1 done, 0 refused.
+  // An add refuses an Index that names a live item.
+  int Change(int32_t owner, const ScheduleItem& item, int32_t flag, bool add) {
+    if (!item.Index.IsValid()) return 0;
+    const int64_t now = kv::Now().LinearSeconds();
+    std::lock_guard<std::mutex> lock(mu);
+    return Transaction([&] {
+             const int stored = StoredFlag(owner, item.Index, nullptr);
+             if (stored == -2 || (add && stored >= 0 && stored != SyncDeleted)) return false;
+             if (stored == -1 && !RoomForOne(owner)) return false;
+             return Write(owner, item, flag, now);
+           })
+               ? 1
+               : 0;
+  }
+
+  // Reads rows of q (kItemColumns, then kRowBytes last) into a page,
+  // charging each row to the lease before its texts are read. `key`
+  // records where the next page starts.
+  template <typename Key>
+  ItemPage ReadPage(Stmt& q, int size_col, BudgetLease* lease, Key key) {
+    ItemPage page;
+    std::size_t held = 0;
+    int rows = 0;
+    int rc;
+    while ((rc = q.Step()) == SQLITE_ROW) {
+      const std::size_t bytes = static_cast<std::size_t>(std::max<int64_t>(0, q.ColInt(size_col))) + kItemOverhead;
+      if (lease && !lease->Hold(held + bytes)) {
+        LogLine("memory budget exhausted: a read of " + std::to_string(bytes) + " bytes was refused");
+        page.ok = false;
+        return page;
+      }
+      held += bytes;
+      page.items.push_back(ReadItem(q));
+      key(q);
+      if (++rows >= kPageRows || held >= kPageBytes) return page;
+    }
+    page.ok = rc == SQLITE_DONE;
+    page.last = true;
+    return page;
+  }
 
   bool Exec(const char* sql) { return db && sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
 
@@ -267,6 +390,7 @@ bool ServerStore::Open(const std::string& path, std::string* error) {
     sqlite3_close(impl_->db);
     impl_->db = nullptr;
   }
+  if (!MakePrivate(path, error)) return false;
   sqlite3* db = nullptr;
   if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
                       nullptr) != SQLITE_OK) {
@@ -299,8 +423,19 @@ bool ServerStore::Open(const std::string& path, std::string* error) {
     impl_->db = nullptr;
     return false;
   }
+  impl_->path = path;
   return true;
 }
+
+std::string ServerStore::Directory() const {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  const auto slash = impl_->path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : impl_->path.substr(0, slash);
+}
+
+void ServerStore::SetItemLimit(int64_t limit) { impl_->item_limit = limit; }
+int64_t ServerStore::ItemLimit() const { return impl_->item_limit.load(); }
 
 void ServerStore::Close() {
   std::lock_guard<std::mutex> lock(impl_->mu);
@@ -327,7 +462,15 @@ bool ServerStore::AddUser(const std::string& name, const std::string& display, c
     SetError(error, "user IDs are positive");
     return false;
   }
+  if (password.empty()) {
+    SetError(error, "a password must not be empty");
+    return false;
+  }
   const std::string hash = HashPassword(password);
+  if (hash.empty()) {
+    SetError(error, "the password could not be hashed");
+    return false;
+  }
   std::lock_guard<std::mutex> lock(impl_->mu);
   if (impl_->Find(name)) {
     SetError(error, "a user with that name exists already");
@@ -383,7 +526,15 @@ bool ServerStore::RemoveUser(const std::string& name, std::string* error) {
 }
 
 bool ServerStore::SetPassword(const std::string& name, const std::string& password, std::string* error) {
+  if (password.empty()) {
+    SetError(error, "a password must not be empty");
+    return false;
+  }
   const std::string hash = HashPassword(password);
+  if (hash.empty()) {
+    SetError(error, "the password could not be hashed");
+    return false;
+  }
   std::lock_guard<std::mutex> lock(impl_->mu);
   return impl_->UpdateUser(name, "UPDATE users SET password = ? WHERE id = ?",
                            [&](Stmt& q) { q.Text(1, hash); }, "the password could not be changed", error);
@@ -461,27 +612,38 @@ std::optional<User> ServerStore::FindUser(const std::string& name) {
 }
 
 SignIn ServerStore::Authenticate(const std::string& name, const std::string& password) {
-  std::optional<User> user;
-  std::optional<std::string> own;
-  std::vector<std::pair<int32_t, std::string>> delegates;
-  {
-    std::lock_guard<std::mutex> lock(impl_->mu);
-    user = impl_->Find(name);
-    if (!user) return SignIn{-1, 0, 0};
-    own = impl_->PasswordOf(user->id);
-    Stmt q(impl_->db,
-           "SELECT u.id, u.password FROM permissions p JOIN users u ON u.id = p.actor "
-           "WHERE p.target = ? ORDER BY u.id");
-    if (q.ok()) {
-      q.Int(1, user->id);
-      while (q.Step() == SQLITE_ROW) delegates.emplace_back(static_cast<int32_t>(q.ColInt(0)), q.ColBlob(1));
-    }
+  ThrottleOptions plain;
+  plain.enabled = false;
+  SignInGuard guard(plain);
+  return guard.SignInAs(*this, name, password, "").who;
+}
+
+std::optional<Credentials> ServerStore::CredentialsOf(const std::string& name) {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  const auto user = impl_->Find(name);
+  if (!user) return std::nullopt;
+  const auto own = impl_->PasswordOf(user->id);
+  if (!own) return std::nullopt;
+  Credentials c{*user, *own, {}};
+  Stmt q(impl_->db,
+         "SELECT u.id, u.name, u.password FROM permissions p JOIN users u ON u.id = p.actor "
+         "WHERE p.target = ? ORDER BY u.id");
+  if (q.ok()) {
+    q.Int(1, user->id);
+    while (q.Step() == SQLITE_ROW)
+      c.delegates.push_back(Candidate{static_cast<int32_t>(q.ColInt(0)), q.ColBlob(1), q.ColBlob(2)});
   }
-  // The hashing runs outside the lock: it is the slow part of a sign-in.
-  if (own && CheckPassword(password, *own)) return SignIn{0, user->id, user->id};
-  for (const auto& [id, hash] : delegates)
-    if (CheckPassword(password, hash)) return SignIn{0, user->id, id};
-  return SignIn{-2, 0, 0};
+  return c;
+}
+
+bool ServerStore::ReplaceHash(int32_t id, const std::string& old_hash, const std::string& new_hash) {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  Stmt q(impl_->db, "UPDATE users SET password = ? WHERE id = ? AND password = ?");
+  if (!q.ok()) return false;
+  q.Text(1, new_hash);
+  q.Int(2, id);
+  q.Text(3, old_hash);
+  return q.Done() && sqlite3_changes(impl_->db) == 1;
 }
 
 bool ServerStore::MayWrite(int32_t actor, int32_t target) {
@@ -505,37 +667,28 @@ std::vector<ListedUser> ServerStore::UserList(int32_t viewer) {
 }
 
 int ServerStore::AddItem(int32_t owner, const ScheduleItem& item) {
-  if (!item.Index.IsValid()) return 0;
-  const int64_t now = kv::Now().LinearSeconds();
-  std::lock_guard<std::mutex> lock(impl_->mu);
-  return impl_->Transaction([&] {
-    const int flag = impl_->StoredFlag(owner, item.Index, nullptr);
-    if (flag == -2 || (flag >= 0 && flag != SyncDeleted)) return false;
-    return impl_->Write(owner, item, SyncClean, now);
-  }) ? 1 : 0;
+  return impl_->Change(owner, item, SyncClean, true);
 }
 
 int ServerStore::UpdateItem(int32_t owner, const ScheduleItem& item) {
-  if (!item.Index.IsValid()) return 0;
-  const int64_t now = kv::Now().LinearSeconds();
-  std::lock_guard<std::mutex> lock(impl_->mu);
-  return impl_->Transaction([&] { return impl_->Write(owner, item, SyncClean, now); }) ? 1 : 0;
+  return impl_->Change(owner, item, SyncClean, false);
 }
 
 int ServerStore::DeleteItem(int32_t owner, const ScheduleItem& item) {
-  if (!item.Index.IsValid()) return 0;
-  const int64_t now = kv::Now().LinearSeconds();
-  std::lock_guard<std::mutex> lock(impl_->mu);
-  return impl_->Transaction([&] { return impl_->Write(owner, item, SyncDeleted, now); }) ? 1 : 0;
+  return impl_->Change(owner, item, SyncDeleted, false);
 }
 
-int ServerStore::ApplyUpload(int32_t owner, const std::vector<ScheduleItem>& items) {
+int ServerStore::ApplyUpload(int32_t owner, const ItemSource& source) {
   const int64_t now = kv::Now().LinearSeconds();
   std::lock_guard<std::mutex> lock(impl_->mu);
   int applied = 0;
+  bool over_limit = false;
   const bool ok = impl_->Transaction([&] {
-    for (const ScheduleItem& r : items) {
-      if (!r.Index.IsValid()) continue;
+    int64_t rows = impl_->Count(owner);
+    if (rows < 0) return false;
+    const int64_t limit = impl_->item_limit.load();
+    return source([&](const ScheduleItem& r) {
+      if (!r.Index.IsValid()) return true;
       const bool deletion = r.SyncFlag == SyncDeleted;
       DateTime stored_updated = DateTime::Invalid();
       const int flag = impl_->StoredFlag(owner, r.Index, &stored_updated);
@@ -545,14 +698,30 @@ int ServerStore::ApplyUpload(int32_t owner, const std::vector<ScheduleItem>& ite
         // stored version arrives with the same time and must still win.
         const bool newer = r.Updated > stored_updated || !stored_updated.IsValid();
         const bool tie_delete = r.Updated == stored_updated && deletion && flag != SyncDeleted;
-        if (!newer && !tie_delete) continue;
+        if (!newer && !tie_delete) return true;
+      } else if (++rows > limit) {
+        over_limit = true;
+        return false;
       }
       if (!impl_->Write(owner, r, deletion ? SyncDeleted : SyncClean, now)) return false;
       ++applied;
-    }
+      return true;
+    });
+  });
+  if (over_limit) {
+    LogLine("user " + std::to_string(owner) + " has reached the limit of " + std::to_string(impl_->item_limit.load()) +
+            " items; an upload was refused");
+    return kUploadOverLimit;
+  }
+  return ok ? applied : kUploadFailed;
+}
+
+int ServerStore::ApplyUpload(int32_t owner, const std::vector<ScheduleItem>& items) {
+  return ApplyUpload(owner, [&](const ItemSink& sink) {
+    for (const ScheduleItem& it : items)
+      if (!sink(it)) return false;
     return true;
   });
-  return ok ? applied : -1;
 }
 
 std::vector<ScheduleItem> ServerStore::ChangedSince(int32_t owner, const DateTime& since) {
@@ -564,6 +733,63 @@ std::vector<ScheduleItem> ServerStore::ChangedSince(int32_t owner, const DateTim
 std::vector<ScheduleItem> ServerStore::LiveItems(int32_t owner) {
   std::lock_guard<std::mutex> lock(impl_->mu);
   return impl_->Select("AND syncflag <> 4", owner, nullptr);
+}
+
+ItemPage ServerStore::ChangedPage(int32_t owner, const DateTime& since, PageCursor& cursor, BudgetLease* lease) {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  static const std::string sql = std::string("SELECT ") + kItemColumns + ", changed, " + kRowBytes +
+                                 " FROM items WHERE owner = ?1 AND changed >= ?2 AND (changed > ?2 OR idx > ?3)"
+                                 " ORDER BY changed, idx LIMIT ?4";
+  if (cursor.phase == 0 && since.IsValid()) cursor.changed = since.LinearSeconds();
+  cursor.phase = 1;
+  Stmt q(impl_->db, sql.c_str());
+  if (!q.ok()) return ItemPage{{}, false, true};
+  q.Int(1, owner);
+  q.Int(2, cursor.changed);
+  q.Int(3, cursor.idx);
+  q.Int(4, kPageRows);
+  return impl_->ReadPage(q, 27, lease, [&](Stmt& row) {
+    cursor.changed = row.ColInt(26);
+    cursor.idx = row.ColInt(0);
+  });
+}
+
+ItemPage ServerStore::WeekCandidatesPage(int32_t owner, const DateTime& sunday, PageCursor& cursor,
+                                         BudgetLease* lease) {
+  if (!sunday.IsValid()) return ItemPage{{}, true, true};
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  // A single item meets the week only if it ends at or after its first
+  // instant and starts before its end; the partial indexes hold only live
+  // items, so neither read walks the owner's whole table.
+  static const std::string singles = std::string("SELECT ") + kItemColumns + ", " + kRowBytes +
+                                     " FROM items INDEXED BY items_single WHERE owner = ?1 AND reptype = 0"
+                                     " AND syncflag <> 4 AND \"end\" >= ?2 AND start < ?3 AND idx > ?4"
+                                     " ORDER BY idx LIMIT ?5";
+  static const std::string repeating = std::string("SELECT ") + kItemColumns + ", " + kRowBytes +
+                                       " FROM items INDEXED BY items_repeating WHERE owner = ?1 AND reptype <> 0"
+                                       " AND syncflag <> 4 AND idx > ?2 ORDER BY idx LIMIT ?3";
+  const auto note = [&](Stmt& row) { cursor.idx = row.ColInt(0); };
+  if (cursor.phase == 0) {
+    Stmt q(impl_->db, singles.c_str());
+    if (!q.ok()) return ItemPage{{}, false, true};
+    q.Int(1, owner);
+    q.Int(2, sunday.LinearSeconds());
+    q.Int(3, sunday.AddDays(7).LinearSeconds());
+    q.Int(4, cursor.idx);
+    q.Int(5, kPageRows);
+    ItemPage page = impl_->ReadPage(q, 26, lease, note);
+    if (!page.ok || !page.last) return page;
+    cursor.phase = 1;
+    cursor.idx = INT64_MIN;
+    page.last = false;
+    if (!page.items.empty()) return page;
+  }
+  Stmt q(impl_->db, repeating.c_str());
+  if (!q.ok()) return ItemPage{{}, false, true};
+  q.Int(1, owner);
+  q.Int(2, cursor.idx);
+  q.Int(3, kPageRows);
+  return impl_->ReadPage(q, 26, lease, note);
 }
 
 std::optional<ScheduleItem> ServerStore::FindItem(int32_t owner, const DateTime& index) {
@@ -580,10 +806,7 @@ std::optional<ScheduleItem> ServerStore::FindItem(int32_t owner, const DateTime&
 
 int64_t ServerStore::ItemCount(int32_t owner) {
   std::lock_guard<std::mutex> lock(impl_->mu);
-  Stmt q(impl_->db, "SELECT COUNT(*) FROM items WHERE owner = ?");
-  if (!q.ok()) return -1;
-  q.Int(1, owner);
-  return q.Step() == SQLITE_ROW ? q.ColInt(0) : -1;
+  return impl_->Count(owner);
 }
 
 }  // namespace kv::server

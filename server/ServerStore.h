@@ -4,6 +4,7 @@
 // serialised by a mutex; each change is one transaction. No exception
 // leaves this class.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "model/ScheduleItem.h"
+#include "server/Budget.h"
 
 struct sqlite3;
 
@@ -25,6 +27,33 @@ struct User {
 struct Permission {
   int32_t actor = 0;   // may add, change and delete the items of
   int32_t target = 0;
+};
+
+// A user whose password may also sign in as another (a delegate).
+struct Candidate {
+  int32_t id = 0;
+  std::string name;
+  std::string hash;
+};
+
+// What the sign-in rule needs about one user name.
+struct Credentials {
+  User user;
+  std::string hash;
+  std::vector<Candidate> delegates;  // by ID
+};
+
+// Where a paged read goes on from.
+struct PageCursor {
+  int phase = 0;
+  int64_t changed = INT64_MIN;
+  int64_t idx = INT64_MIN;
+};
+
+struct ItemPage {
+  std::vector<ScheduleItem> items;
+  bool ok = true;     // false: the database failed or the memory budget ran out
+  bool last = false;  // nothing follows
 };
 
 // Result of a sign-in. code: 0 signed in, -1 unknown user, -2 wrong password.
@@ -49,14 +78,23 @@ class ServerStore {
   ServerStore& operator=(const ServerStore&) = delete;
 
   // Opens or creates the database file; false with a reason on failure.
+  // The file and its journals are readable by their owner only: a new file
+  // is made so before SQLite writes to it, an existing one is tightened.
   bool Open(const std::string& path, std::string* error = nullptr);
+  // The folder of the database file (where large uploads are staged).
+  std::string Directory() const;
   void Close();
   // Durable commits (synchronous=FULL) are the default; off trades the
   // last transactions before a power loss for speed.
   void SetFullSync(bool full);
 
+  // Most items (tombstones included) one user may have; a change that
+  // would add one more is refused.
+  void SetItemLimit(int64_t limit);
+  int64_t ItemLimit() const;
+
   // User administration. Return false with a reason in *error.
-  // id 0 picks the next free ID.
+  // id 0 picks the next free ID. Empty passwords are refused.
   bool AddUser(const std::string& name, const std::string& display, const std::string& password,
                int32_t id, int32_t* assigned, std::string* error);
   // Removes the user, their items and every permission naming them.
@@ -71,12 +109,17 @@ class ServerStore {
 
   // The sign-in rule: the password of the named user signs in as that user;
   // the password of another user who may write the named user's items signs
-  // in as the named user on behalf of that other user.
+  // in as the named user on behalf of that other user. Not throttled (the
+  // server signs clients in through SignInGuard).
   SignIn Authenticate(const std::string& name, const std::string& password);
+  std::optional<Credentials> CredentialsOf(const std::string& name);
+  // Stores a new hash for the user if the stored one is still old_hash.
+  bool ReplaceHash(int32_t id, const std::string& old_hash, const std::string& new_hash);
   bool MayWrite(int32_t actor, int32_t target);
   std::vector<ListedUser> UserList(int32_t viewer);
 
-  // Item changes of the immediate requests; 1 done, 0 refused.
+  // Item changes of the immediate requests; 1 done, 0 refused (also when
+  // the owner has reached the item limit).
   // Add refuses an Index that already names a live item of the owner.
   int AddItem(int32_t owner, const ScheduleItem& item);
   // Update writes the item whether or not the server had it.
@@ -85,8 +128,16 @@ class ServerStore {
   // owner's other clients.
   int DeleteItem(int32_t owner, const ScheduleItem& item);
   // Applies an upload in one transaction, last writer wins on Updated
-  // (a deletion wins a tie). Returns the number of records applied, or -1
-  // when the transaction failed and nothing was applied.
+  // (a deletion wins a tie). Returns the number of records applied, or
+  // kUploadFailed when the transaction failed, kUploadOverLimit when it
+  // would pass the item limit; then nothing was applied. The source hands
+  // every item to its sink and returns false (failing the upload) when it
+  // cannot, or when the sink does.
+  static constexpr int kUploadFailed = -1;
+  static constexpr int kUploadOverLimit = -2;
+  using ItemSink = std::function<bool(const ScheduleItem&)>;
+  using ItemSource = std::function<bool(const ItemSink&)>;
+  int ApplyUpload(int32_t owner, const ItemSource& source);
   int ApplyUpload(int32_t owner, const std::vector<ScheduleItem>& items);
 
   // Items (tombstones included) changed on the server at or after `since`;
@@ -94,6 +145,15 @@ class ServerStore {
   std::vector<ScheduleItem> ChangedSince(int32_t owner, const DateTime& since);
   // Live items (no tombstones).
   std::vector<ScheduleItem> LiveItems(int32_t owner);
+
+  // The same reads a page at a time, so that a connection holds only a
+  // page, never a user's whole table. Each page charges its bytes to the
+  // lease (when given) before reading them.
+  // Download order: by change time, then Index.
+  ItemPage ChangedPage(int32_t owner, const DateTime& since, PageCursor& cursor, BudgetLease* lease);
+  // Live items that may occur in the week from `sunday`: single items
+  // meeting the week, then every repeating item; the caller tests each.
+  ItemPage WeekCandidatesPage(int32_t owner, const DateTime& sunday, PageCursor& cursor, BudgetLease* lease);
   // A single stored item, tombstones included; for checks and tools.
   std::optional<ScheduleItem> FindItem(int32_t owner, const DateTime& index);
   int64_t ItemCount(int32_t owner);

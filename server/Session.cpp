@@ -1,14 +1,21 @@
 #include "server/Session.h"
 
-#include <vector>
+#include <poll.h>
+
+#include <algorithm>
 
 #include "model/Clock.h"
+#include "server/UploadStage.h"
 #include "server/Week.h"
 #include "sync/WireRecord.h"
 
 namespace kv::server {
 
 namespace {
+
+// Record text is taken in pieces of this size, each paid for before it
+// is read, so a lying length costs only what really arrives.
+constexpr std::size_t kReadPiece = 64 * 1024;
 
 // The item a received record is decoded over: a record without an Index
 // must not fall back to the zero date and hit a real item.
@@ -19,19 +26,37 @@ ScheduleItem BlankItem() {
   return it;
 }
 
+enum class Got { Record, Broken, NoMemory };
+
 // Stricter framing than the client needs: a length above the server's
-// limit or a missing terminator fails the connection.
-bool ReadClientRecord(InStream& in, const SessionLimits& limits, ScheduleItem& item,
-                      std::size_t* text_bytes) {
+// limit or a missing terminator fails the connection. `base` is what the
+// connection holds besides this record.
+Got ReadClientText(InStream& in, const SessionLimits& limits, BudgetLease& lease, std::size_t base,
+                   std::string& text) {
   int32_t n;
-  if (!in.ReadInt32(n) || n < 0 || n > limits.max_record_length) return false;
-  std::string text;
-  if (!in.ReadInto(text, static_cast<std::size_t>(n) + 1)) return false;
-  if (text.back() != '\0') return false;
+  if (!in.ReadInt32(n) || n < 0 || n > limits.max_record_length) return Got::Broken;
+  const std::size_t want = static_cast<std::size_t>(n) + 1;
+  text.clear();
+  while (text.size() < want) {
+    const std::size_t piece = std::min(kReadPiece, want - text.size());
+    if (text.size() + piece > text.capacity()) {
+      const std::size_t grown = std::min(want, std::max(text.capacity() * 2, text.size() + piece));
+      if (!lease.Hold(base + grown)) return Got::NoMemory;
+      text.reserve(grown);
+    }
+    if (!in.ReadInto(text, piece)) return Got::Broken;
+  }
+  if (text.back() != '\0') return Got::Broken;
   text.pop_back();
-  DecodeRecordText(text, item);
-  if (text_bytes) *text_bytes = text.size();
-  return true;
+  return Got::Record;
+}
+
+SessionResult Finish(SessionEnd end, int32_t request, int32_t answer = 0) {
+  return SessionResult{end, request, answer, false};
+}
+
+SessionResult Unread(Got got, int32_t request) {
+  return Finish(got == Got::NoMemory ? SessionEnd::Overloaded : SessionEnd::Malformed, request);
 }
 
 bool WriteEndOfList(OutStream& out) {
@@ -40,95 +65,146 @@ bool WriteEndOfList(OutStream& out) {
   return WriteRecord(out, end);
 }
 
-SessionResult Finish(SessionEnd end, int32_t request, int32_t answer = 0) {
-  return SessionResult{end, request, answer};
-}
+struct Conversation {
+  InStream& in;
+  OutStream& out;
+  ServerStore& store;
+  const SessionEnv& env;
+  BudgetLease lease;
+  SignIn who;
+};
 
-SessionResult ItemRequest(InStream& in, OutStream& out, ServerStore& store, const SignIn& who,
-                          int32_t code, const SessionLimits& limits) {
+SessionResult ItemRequest(Conversation& c, int32_t code) {
+  std::string text;
+  const Got got = ReadClientText(c.in, c.env.limits, c.lease, 0, text);
+  if (got != Got::Record) return Unread(got, code);
   ScheduleItem item = BlankItem();
-  if (!ReadClientRecord(in, limits, item, nullptr)) return Finish(SessionEnd::Malformed, code);
+  DecodeRecordText(text, item);
   // Authenticate hands out a delegated sign-in only to a permitted actor;
   // the permission is checked again here because it may have been revoked
   // since.
   int32_t answer = 0;
-  if (store.MayWrite(who.actor, who.owner)) {
+  if (c.store.MayWrite(c.who.actor, c.who.owner)) {
     switch (code) {
-      case RequestAddItem: answer = store.AddItem(who.owner, item); break;
-      case RequestUpdateItem: answer = store.UpdateItem(who.owner, item); break;
-      default: answer = store.DeleteItem(who.owner, item); break;
+      case RequestAddItem: answer = c.store.AddItem(c.who.owner, item); break;
+      case RequestUpdateItem: answer = c.store.UpdateItem(c.who.owner, item); break;
+      default: answer = c.store.DeleteItem(c.who.owner, item); break;
     }
   }
-  out.WriteInt32(answer);
-  if (!out.Flush()) return Finish(SessionEnd::WriteFailed, code, answer);
+  c.out.WriteInt32(answer);
+  if (!c.out.Flush()) return Finish(SessionEnd::WriteFailed, code, answer);
   return Finish(SessionEnd::Done, code, answer);
 }
 
-SessionResult Upload(InStream& in, ServerStore& store, const SignIn& who, const SessionLimits& limits) {
+SessionResult Upload(Conversation& c) {
+  // Until it is applied the client must not take the close as done.
+  auto failed = [](SessionEnd end) {
+    SessionResult r = Finish(end, RequestUpload);
+    r.reset = true;
+    return r;
+  };
   DateTime last_update;
-  if (!in.ReadDate(last_update)) return Finish(SessionEnd::Malformed, RequestUpload);
-  std::vector<ScheduleItem> items;
+  if (!c.in.ReadDate(last_update)) return failed(SessionEnd::Malformed);
+  const SessionLimits& limits = c.env.limits;
+  UploadStage stage(c.env.stage_dir.empty() ? c.store.Directory() : c.env.stage_dir, limits.upload_memory);
   std::size_t bytes = 0;
+  std::string text;
   for (;;) {
+    const Got got = ReadClientText(c.in, limits, c.lease, stage.MemoryHeld(), text);
+    if (got != Got::Record) return failed(got == Got::NoMemory ? SessionEnd::Overloaded : SessionEnd::Malformed);
     ScheduleItem item = BlankItem();
-    std::size_t n = 0;
-    if (!ReadClientRecord(in, limits, item, &n)) return Finish(SessionEnd::Malformed, RequestUpload);
+    DecodeRecordText(text, item);
     if (item.SyncFlag == SyncEndOfList) break;
-    bytes += n;
-    if (items.size() >= limits.max_upload_records || bytes > limits.max_upload_bytes)
-      return Finish(SessionEnd::Malformed, RequestUpload);
-    items.push_back(std::move(item));
+    bytes += text.size();
+    if (stage.Count() >= limits.max_upload_records || bytes > limits.max_upload_bytes)
+      return failed(SessionEnd::Malformed);
+    if (!stage.Add(text)) return failed(SessionEnd::WriteFailed);
+    if (text.capacity() > kReadPiece) text = std::string();
+    if (!c.lease.Hold(stage.MemoryHeld())) return failed(SessionEnd::Overloaded);
   }
+  text = std::string();
   // Nothing is applied before the end-of-list record has arrived, and then
-  // all of it in one transaction.
-  if (store.ApplyUpload(who.owner, items) < 0) return Finish(SessionEnd::WriteFailed, RequestUpload);
+  // all of it in one transaction, decoded again one record at a time.
+  const int applied = c.store.ApplyUpload(c.who.owner, [&](const ServerStore::ItemSink& sink) {
+    return stage.ForEach([&](std::string_view record) {
+      ScheduleItem item = BlankItem();
+      DecodeRecordText(record, item);
+      return sink(item);
+    });
+  });
+  if (applied == ServerStore::kUploadOverLimit) return failed(SessionEnd::Overloaded);
+  if (applied < 0) return failed(SessionEnd::WriteFailed);
   return Finish(SessionEnd::Done, RequestUpload);
 }
 
-SessionResult Download(InStream& in, OutStream& out, ServerStore& store, const SignIn& who,
-                       const SessionLimits& limits) {
-  DateTime last_update;
-  if (!in.ReadDate(last_update)) return Finish(SessionEnd::Malformed, RequestDownload);
-  const DateTime since =
-      last_update.IsValid() ? last_update.AddSeconds(-limits.download_slack_seconds) : DateTime::Invalid();
-  for (const ScheduleItem& item : store.ChangedSince(who.owner, since))
-    if (!WriteRecord(out, item)) return Finish(SessionEnd::WriteFailed, RequestDownload);
-  if (!WriteEndOfList(out)) return Finish(SessionEnd::WriteFailed, RequestDownload);
-  return Finish(SessionEnd::Done, RequestDownload);
+// Sends pages from `next` until the last; `keep` filters and adjusts.
+template <typename Next, typename Keep>
+SessionResult SendPages(Conversation& c, int32_t code, Next next, Keep keep) {
+  PageCursor cursor;
+  for (;;) {
+    ItemPage page = next(cursor);
+    if (!page.ok) return Finish(SessionEnd::Overloaded, code);
+    for (ScheduleItem& item : page.items)
+      if (keep(item) && !WriteRecord(c.out, item)) return Finish(SessionEnd::WriteFailed, code);
+    page.items = {};
+    c.lease.Hold(0);
+    if (page.last) break;
+  }
+  if (!WriteEndOfList(c.out)) return Finish(SessionEnd::WriteFailed, code);
+  return Finish(SessionEnd::Done, code);
 }
 
-SessionResult UserListRequest(OutStream& out, ServerStore& store, const SignIn& who) {
-  const auto users = store.UserList(who.owner);
-  out.WriteInt32(static_cast<int32_t>(users.size()));
+SessionResult Download(Conversation& c) {
+  DateTime last_update;
+  if (!c.in.ReadDate(last_update)) return Finish(SessionEnd::Malformed, RequestDownload);
+  const DateTime since = last_update.IsValid() ? last_update.AddSeconds(-c.env.limits.download_slack_seconds)
+                                               : DateTime::Invalid();
+  return SendPages(
+      c, RequestDownload,
+      [&](PageCursor& cursor) { return c.store.ChangedPage(c.who.owner, since, cursor, &c.lease); },
+      [](ScheduleItem&) { return true; });
+}
+
+SessionResult UserListRequest(Conversation& c) {
+  const auto users = c.store.UserList(c.who.owner);
+  c.out.WriteInt32(static_cast<int32_t>(users.size()));
   for (const ListedUser& u : users) {
-    out.WriteInt32(u.user.id);
-    out.WriteLine(u.user.name);
-    out.WriteLine(u.user.display);
-    out.WriteInt32(u.writable);
+    c.out.WriteInt32(u.user.id);
+    c.out.WriteLine(u.user.name);
+    c.out.WriteLine(u.user.display);
+    c.out.WriteInt32(u.writable);
   }
-  if (!out.Flush()) return Finish(SessionEnd::WriteFailed, RequestUserList);
+  if (!c.out.Flush()) return Finish(SessionEnd::WriteFailed, RequestUserList);
   return Finish(SessionEnd::Done, RequestUserList);
 }
 
-SessionResult UserItems(InStream& in, OutStream& out, ServerStore& store, const SignIn& who) {
+SessionResult UserItems(Conversation& c) {
   std::string name;
   DateTime day;
-  if (!in.ReadLine(name) || !in.ReadDate(day)) return Finish(SessionEnd::Malformed, RequestUserItems);
-  const auto target = store.FindUser(name);
+  if (!c.in.ReadLine(name) || !c.in.ReadDate(day)) return Finish(SessionEnd::Malformed, RequestUserItems);
+  const auto target = c.store.FindUser(name);
   const DateTime sunday = WeekStart(day);
-  if (target && sunday.IsValid()) {
-    for (ScheduleItem item : store.LiveItems(target->id)) {
-      if (!OccursInWeek(item, sunday)) continue;
-      if (target->id != who.owner && item.Private == 1) MaskPrivate(item);
-      item.UserID = target->id;
-      if (!WriteRecord(out, item)) return Finish(SessionEnd::WriteFailed, RequestUserItems);
-    }
+  if (!target || !sunday.IsValid()) {
+    if (!WriteEndOfList(c.out)) return Finish(SessionEnd::WriteFailed, RequestUserItems);
+    return Finish(SessionEnd::Done, RequestUserItems);
   }
-  if (!WriteEndOfList(out)) return Finish(SessionEnd::WriteFailed, RequestUserItems);
-  return Finish(SessionEnd::Done, RequestUserItems);
+  return SendPages(
+      c, RequestUserItems,
+      [&](PageCursor& cursor) { return c.store.WeekCandidatesPage(target->id, sunday, cursor, &c.lease); },
+      [&](ScheduleItem& item) {
+        if (!OccursInWeek(item, sunday)) return false;
+        if (target->id != c.who.owner && item.Private == 1) MaskPrivate(item);
+        item.UserID = target->id;
+        return true;
+      });
 }
 
 }  // namespace
+
+bool SessionHooks::Pause(int ms) {
+  if (ms > 0) poll(nullptr, 0, ms);
+  return true;
+}
 
 void MaskPrivate(ScheduleItem& item) {
   item.Subject.clear();
@@ -142,31 +218,51 @@ void MaskPrivate(ScheduleItem& item) {
   item.Attr5.clear();
 }
 
-SessionResult RunSession(ByteChannel& channel, ServerStore& store, const SessionLimits& limits) {
+SessionResult RunSession(ByteChannel& channel, ServerStore& store, const SessionEnv& env) {
   InStream in(channel);
   OutStream out(channel);
+  Conversation c{in, out, store, env, BudgetLease(env.budget, env.limits.unbudgeted_bytes), {}};
   std::string name, password;
   if (!in.ReadLine(name) || !in.ReadLine(password)) return Finish(SessionEnd::Malformed, 0);
-  const SignIn who = store.Authenticate(name, password);
-  out.WriteInt32(who.code);
+  if (env.hooks) env.hooks->SignInReceived();
+  GuardOutcome signed_in;
+  if (env.guard) {
+    signed_in = env.guard->SignInAs(store, name, password, env.address);
+  } else {
+    signed_in.who = store.Authenticate(name, password);
+  }
+  std::fill(password.begin(), password.end(), '\0');
+  c.who = signed_in.who;
+  if (c.who.code != 0 && signed_in.delay_ms > 0) {
+    SessionHooks plain;
+    SessionHooks& hooks = env.hooks ? *env.hooks : plain;
+    if (!hooks.Pause(signed_in.delay_ms)) return Finish(SessionEnd::Refused, 0);
+  }
+  out.WriteInt32(c.who.code);
   out.WriteDate(kv::Now());
   if (!out.Flush()) return Finish(SessionEnd::WriteFailed, 0);
-  if (who.code != 0) return Finish(SessionEnd::Refused, 0);
+  if (c.who.code != 0) return Finish(SessionEnd::Refused, 0);
 
   int32_t code = 0;
   if (!in.ReadInt32(code)) return Finish(SessionEnd::Malformed, 0);
   const bool item_request = code == RequestAddItem || code == RequestUpdateItem || code == RequestDeleteItem;
   // A delegate signs in under another user's name to change that user's
   // items, and for nothing else: no reading of that user's private texts.
-  if (who.delegated() && !item_request) return Finish(SessionEnd::Unsupported, code);
-  if (item_request) return ItemRequest(in, out, store, who, code, limits);
+  if (c.who.delegated() && !item_request) return Finish(SessionEnd::Unsupported, code);
+  if (item_request) return ItemRequest(c, code);
   switch (code) {
-    case RequestUpload: return Upload(in, store, who, limits);
-    case RequestDownload: return Download(in, out, store, who, limits);
-    case RequestUserList: return UserListRequest(out, store, who);
-    case RequestUserItems: return UserItems(in, out, store, who);
+    case RequestUpload: return Upload(c);
+    case RequestDownload: return Download(c);
+    case RequestUserList: return UserListRequest(c);
+    case RequestUserItems: return UserItems(c);
     default: return Finish(SessionEnd::Unsupported, code);
   }
+}
+
+SessionResult RunSession(ByteChannel& channel, ServerStore& store, const SessionLimits& limits) {
+  SessionEnv env;
+  env.limits = limits;
+  return RunSession(channel, store, env);
 }
 
 }  // namespace kv::server

@@ -4,7 +4,7 @@
 #include "server/Cli.h"
 
 int main(int argc, char** argv) {
-  kv::server::BlockStopSignals();
+  kv::server::IgnoreBrokenPipes();
   std::vector<std::string> args(argv + 1, argv + argc);
   return kv::server::RunCli(args, std::cin, std::cout, std::cerr);
 }

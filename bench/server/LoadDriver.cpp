@@ -355,6 +355,8 @@ LoadResult RunLoad(const LoadConfig& cfg) {
     scfg.address = "127.0.0.1";
     scfg.port = 0;
     scfg.max_connections = std::max(256, cfg.clients * 2);
+    // Every client is on loopback, so one address has them all.
+    scfg.max_connections_per_address = scfg.max_connections;
     kv::server::Server srv(store, scfg);
     if (ready) ready = srv.Start(&err);
     if (!ready) {

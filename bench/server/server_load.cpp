@@ -1,16 +1,112 @@
 // Throughput of the server under many concurrent clients, and whether any
 // accepted write went missing on the way. KV_LOAD_CLIENTS and
-// KV_LOAD_REQUESTS change the size of the run.
+// KV_LOAD_REQUESTS change the size of the run. Also one user with 100,000
+// items: the resident growth while they are uploaded, and the time of one
+// week request for them.
 #include <benchmark/benchmark.h>
+#include <stdlib.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <memory>
 #include <string>
 
 #include "bench/common/Figures.h"
 #include "bench/server/LoadDriver.h"
+#include "server/Server.h"
+#include "server/ServerStore.h"
+#include "sync/SyncClient.h"
+#include "tests/server/ServerTestSupport.h"
 
 namespace {
+
+constexpr int kBigItems = 100000;
+
+// A server whose user "big" gets 100,000 items by one upload.
+struct BigUser {
+  std::string dir;
+  kv::server::ServerStore store;
+  std::unique_ptr<kv::server::Server> server;
+  int32_t id = 0;
+  double upload_rss_mb = -1;
+  bool ok = false;
+  BigUser() {
+    std::string tmpl = (std::filesystem::temp_directory_path() / "kv-big-XXXXXX").string();
+    if (!mkdtemp(tmpl.data())) return;
+    dir = tmpl;
+    std::string err;
+    if (!store.Open(dir + "/server.db", &err) || !store.AddUser("big", "", "pw-big", 0, &id, &err) ||
+        !store.AddUser("viewer", "", "pw-viewer", 0, nullptr, &err))
+      return;
+    kv::server::ServerConfig cfg;
+    cfg.port = 0;
+    server = std::make_unique<kv::server::Server>(store, cfg);
+    ok = server->Start(&err);
+  }
+  ~BigUser() {
+    server.reset();
+    store.Close();
+    std::error_code ec;
+    if (!dir.empty()) std::filesystem::remove_all(dir, ec);
+  }
+  kv::ConnectionState As(const std::string& user) const {
+    kv::ConnectionState st;
+    st.UserName = user;
+    st.ServerName = "127.0.0.1";
+    st.ServerPort = server->Port();
+    st.Password = "pw-" + user;
+    st.Online = 1;
+    return st;
+  }
+};
+
+BigUser& Big() {
+  static BigUser big;
+  return big;
+}
+
+void BM_ServerUpload100k(benchmark::State& state) {
+  using namespace kv::server::test;
+  BigUser& b = Big();
+  if (!b.ok) {
+    state.SkipWithError("setup of the 100,000-item user failed");
+    return;
+  }
+  const std::string start = SignInLines("big", "pw-big") + Int(kv::RequestUpload) +
+                            Date(kv::DateTime::FromParts(2010, 1, 1));
+  // A first small one, so that what every upload needs is there already.
+  StreamUpload(b.server->Port(), start, 1);
+  for (auto _ : state) {
+    Ending e = Ending::StillOpen;
+    b.upload_rss_mb = ResidentGrowthMiB([&] { e = StreamUpload(b.server->Port(), start, kBigItems); });
+    if (e != Ending::Orderly || b.store.ItemCount(b.id) != kBigItems) state.SkipWithError("the upload failed");
+  }
+}
+BENCHMARK(BM_ServerUpload100k)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+void BM_ServerWeek100k(benchmark::State& state) {
+  BigUser& b = Big();
+  if (!b.ok || b.store.ItemCount(b.id) != kBigItems) {
+    state.SkipWithError("no 100,000-item user");
+    return;
+  }
+  kv::ConnectionState st = b.As("viewer");
+  const std::vector<kv::UserEntry> refs = {kv::UserEntry{b.id, "big", "", 0, 0, 0}};
+  std::vector<kv::ScheduleItem> items;
+  std::vector<kv::UserEntry> users;
+  kv::SyncClient(st, nullptr).GetUserList(users);  // the slow hash once, outside the timing
+  // A week in the middle of the eleven years the items cover.
+  const kv::DateTime day = kv::DateTime::FromParts(2015, 9, 16);
+  for (auto _ : state) {
+    int refresh = 1;
+    items.clear();
+    kv::SyncClient(st, nullptr).GetUserItems(refs, day, items, refresh);
+    if (items.size() != 7 * 24) state.SkipWithError("the week came back wrong");
+  }
+  state.counters["items"] = static_cast<double>(items.size());
+}
+BENCHMARK(BM_ServerWeek100k)->Iterations(20)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 int FromEnv(const char* name, int fallback) {
   const char* v = std::getenv(name);
@@ -74,6 +170,8 @@ int main(int argc, char** argv) {
   Figure("server_timed_out_connections", static_cast<double>(r.stats.timed_out));
   Figure("server_run_timed_out", r.timed_out ? 1.0 : 0.0);
   Figure("server_alive", r.server_alive ? 1.0 : 0.0);
+  Figure("server_week_100k_ms", reporter.Ns("BM_ServerWeek100k/iterations:20/real_time") / 1e6);
+  Figure("server_upload_100k_rss_mb", Big().upload_rss_mb);
   benchmark::Shutdown();
   return r.setup_ok ? 0 : 1;
 }

@@ -25,6 +25,7 @@
 #include "store/ItemStore.h"
 #include "sync/SyncClient.h"
 #include "sync/WireRecord.h"
+#include "tests/server/ServerTestSupport.h"
 #include "tests/support/TestSupport.h"
 #include "tests/sync/SyncTestSupport.h"
 
@@ -34,6 +35,7 @@ namespace kv::server {
 namespace {
 
 using namespace kv::test;
+using namespace kv::server::test;
 
 const DateTime kStart = D(2004, 8, 15, 12, 0, 0);
 
@@ -46,19 +48,6 @@ ScheduleItem Item(int n, const std::string& subject, DateTime start) {
   it.Subject = subject;
   it.SyncFlag = SyncPending;
   return it;
-}
-
-// An upload has no answer: the client is done once it has sent the last
-// record, while the server may still be applying it. Waits until every
-// connection the server took has ended.
-void Settle(const Server& server) {
-  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (std::chrono::steady_clock::now() < until) {
-    const ServerStats s = server.Stats();
-    if (s.completed + s.refused + s.malformed + s.write_failed >= s.connections) return;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  ADD_FAILURE() << "the server did not finish its connections";
 }
 
 struct Client {
@@ -77,7 +66,9 @@ struct Client {
   int Synchronize() {
     SyncClient c = Sync();
     const int r = c.Synchronize(store, [] {});
-    if (server) Settle(*server);
+    if (server) {
+      EXPECT_TRUE(Settle(*server)) << "the server did not finish its connections";
+    }
     return r;
   }
   // Items the calendar would show: tombstones left out.
@@ -171,6 +162,23 @@ TEST(ServerIntegration, TwoClientsOfOneUserStayInStep) {
   EXPECT_EQ(f.store.FindItem(f.taro, Item(2, "", kStart).Index)->SyncFlag, SyncDeleted);
   EXPECT_TRUE(a.notifier.messages.empty());
   EXPECT_TRUE(b.notifier.messages.empty());
+}
+
+// A client whose clock runs ahead stamps its LastUpdate in its own time;
+// changes that others make meanwhile must still come down to it.
+TEST(ServerIntegration, ClientWhoseClockRunsAheadStillGetsEveryChange) {
+  Fixture f;
+  Client ahead("taro", "pw-taro", *f.server), other("taro", "pw-taro", *f.server);
+  EXPECT_EQ(ahead.Synchronize(), 1);
+  f.clock.Advance(3 * 3600);
+  ASSERT_EQ(ahead.store.TouchLastUpdate(), 1);  // three hours ahead of the server
+  f.clock.Advance(-3 * 3600 + 60);
+  ASSERT_EQ(other.store.InsertItem(Item(1, "from the other", D(2004, 8, 16, 9))), 1);
+  EXPECT_EQ(other.Synchronize(), 1);
+  f.clock.Advance(60);
+  EXPECT_EQ(ahead.Synchronize(), 1);
+  EXPECT_EQ(ahead.Live(), other.Live());
+  EXPECT_EQ(ahead.Live().size(), 1u);
 }
 
 TEST(ServerIntegration, UsersSeeOnlyTheirOwnItemsAndWriteOnlyWherePermitted) {
@@ -361,19 +369,6 @@ TEST(ServerIntegration, WeekItemsAgreeWithTheDayByDayWalk) {
     EXPECT_EQ(got, want);
     EXPECT_EQ(got_items.size(), got.size()) << "each item once";
   }
-}
-
-int Connect(uint16_t port) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(port);
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
 }
 
 // True when the server closes the connection within the limit.

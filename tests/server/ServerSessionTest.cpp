@@ -11,40 +11,18 @@
 #include "sync/WireRecord.h"
 #include "sync/WireStream.h"
 #include "tests/support/TestSupport.h"
+#include "tests/server/ServerTestSupport.h"
 #include "tests/sync/RecordVectors.h"
 
 namespace kv::server {
 namespace {
 
 using namespace kv::test;
+using namespace kv::server::test;
 
 const DateTime kNow = D(2004, 8, 15, 12, 0, 0);
 
-std::string Int(int32_t v) { return std::string(reinterpret_cast<const char*>(&v), 4); }
-std::string Line(const std::string& s) { return s + "\r\n"; }
-std::string Date(const DateTime& d) {
-  char b[12];
-  EncodeWireDate(d, b);
-  return std::string(b, 12);
-}
-std::string Frame(const std::string& text) { return Int(static_cast<int32_t>(text.size())) + text + '\0'; }
-std::string Record(const ScheduleItem& it) { return Frame(EncodeRecordText(it)); }
-std::string EndOfList() {
-  ScheduleItem end;
-  end.SyncFlag = SyncEndOfList;
-  return Record(end);
-}
-
-ScheduleItem Item(int n, const std::string& subject = "stored") {
-  ScheduleItem it;
-  it.Index = D(2004, 8, 1, 9, 0, n);
-  it.Updated = D(2004, 8, 10);
-  it.Start = D(2004, 8, 16, 10);
-  it.End = D(2004, 8, 16, 11);
-  it.Subject = subject;
-  it.SyncFlag = SyncClean;
-  return it;
-}
+ScheduleItem Item(int n, const std::string& subject = "stored") { return TestItem(n, subject); }
 
 struct Fixture {
   ScopedClock clock{kNow};
