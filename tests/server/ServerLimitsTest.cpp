@@ -338,14 +338,14 @@ TEST(ServerLimits, WeekCandidatesMissNothingAndComeInPages) {
 
 TEST(ServerLimits, SharedMemoryBudgetRefusesWhatItCannotCover) {
   ServerConfig cfg;
-  cfg.memory_budget = 3u << 20;
-  cfg.limits.max_record_length = 8 << 20;
+  cfg.memory_budget = 3u << 19;
   Fixture f(cfg);
-  const std::string big(2u << 20, 'x');
+  // Within the record limit the client keeps to, but two exceed the budget.
+  const std::string big(900u << 10, 'x');
   auto record = [&](int n) {
     return "Index=" + FormatWireDate(Item(n).Index) + kFieldSeparator + "Subject=" + big;
   };
-  // Two clients each send most of a 2 MiB record; both cannot be held.
+  // Two clients each send most of a 900 KiB record; both cannot be held.
   const std::string first = record(1), second = record(2);
   const int a = Connect(f.Port());
   ASSERT_TRUE(SendAll(a, SignInLines("taro", "pw-taro") + Int(RequestAddItem) +
