@@ -101,7 +101,6 @@ void RestoreTerminalAndDie(int sig) {
 
 // One line from the terminal without echo. Ctrl-C ends the program.
 std::optional<std::string> PromptHidden(const char* prompt, std::ostream& err) {
-  err << prompt << std::flush;
   struct termios t;
   const bool have = tcgetattr(STDIN_FILENO, &t) == 0;
   struct sigaction act {}, old_int {}, old_term {};
@@ -115,6 +114,9 @@ std::optional<std::string> PromptHidden(const char* prompt, std::ostream& err) {
     t.c_lflag |= ECHONL;
     g_terminal_changed = tcsetattr(STDIN_FILENO, TCSAFLUSH, &t) == 0;
   }
+  // Only once echo is off: what is typed after the prompt is never shown,
+  // and never thrown away as type-ahead.
+  err << prompt << std::flush;
   std::string line;
   bool got = false;
   for (char c;;) {
@@ -126,7 +128,7 @@ std::optional<std::string> PromptHidden(const char* prompt, std::ostream& err) {
     if (line.size() < 4096) line.push_back(c);
   }
   if (have) {
-    if (g_terminal_changed) tcsetattr(STDIN_FILENO, TCSAFLUSH, &g_saved_terminal);
+    if (g_terminal_changed) tcsetattr(STDIN_FILENO, TCSANOW, &g_saved_terminal);
     g_terminal_changed = 0;
     sigaction(SIGINT, &old_int, nullptr);
     sigaction(SIGTERM, &old_term, nullptr);
