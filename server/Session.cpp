@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "model/Clock.h"
+#include "server/Log.h"
 #include "server/UploadStage.h"
 #include "server/Week.h"
 #include "sync/WireRecord.h"
@@ -24,6 +25,14 @@ ScheduleItem BlankItem() {
   it.Index = DateTime::Invalid();
   it.SyncFlag = SyncClean;
   return it;
+}
+
+// Every stored item must come back out in a record that clients accept. A
+// record can encode longer than it arrived (an empty date comes back as
+// "Invalid DateTime"), and one item too long for the client's reader would
+// break every download of its owner.
+bool FitsClients(const ScheduleItem& item) {
+  return EncodeRecordText(item).size() <= static_cast<std::size_t>(kMaxRecordLength);
 }
 
 enum class Got { Record, Broken, NoMemory };
@@ -84,7 +93,9 @@ SessionResult ItemRequest(Conversation& c, int32_t code) {
   // the permission is checked again here because it may have been revoked
   // since.
   int32_t answer = 0;
-  if (c.store.MayWrite(c.who.actor, c.who.owner)) {
+  if (!FitsClients(item)) {
+    LogLine("refused an item too long for the clients to read back");
+  } else if (c.store.MayWrite(c.who.actor, c.who.owner)) {
     switch (code) {
       case RequestAddItem: answer = c.store.AddItem(c.who.owner, item); break;
       case RequestUpdateItem: answer = c.store.UpdateItem(c.who.owner, item); break;
@@ -115,6 +126,10 @@ SessionResult Upload(Conversation& c) {
     ScheduleItem item = BlankItem();
     DecodeRecordText(text, item);
     if (item.SyncFlag == SyncEndOfList) break;
+    if (!FitsClients(item)) {
+      LogLine("refused an upload holding an item too long for the clients to read back");
+      return failed(SessionEnd::Malformed);
+    }
     bytes += text.size();
     if (stage.Count() >= limits.max_upload_records || bytes > limits.max_upload_bytes)
       return failed(SessionEnd::Malformed);
@@ -144,8 +159,17 @@ SessionResult SendPages(Conversation& c, int32_t code, Next next, Keep keep) {
   for (;;) {
     ItemPage page = next(cursor);
     if (!page.ok) return Finish(SessionEnd::Overloaded, code);
-    for (ScheduleItem& item : page.items)
-      if (keep(item) && !WriteRecord(c.out, item)) return Finish(SessionEnd::WriteFailed, code);
+    for (ScheduleItem& item : page.items) {
+      if (!keep(item)) continue;
+      const std::string text = EncodeRecordText(item);
+      // Stored before long items were refused: leaving it out keeps the
+      // owner's other items coming.
+      if (text.size() > static_cast<std::size_t>(kMaxRecordLength)) {
+        LogLine("left out a stored item too long for the clients to read");
+        continue;
+      }
+      if (!WriteRecordText(c.out, text)) return Finish(SessionEnd::WriteFailed, code);
+    }
     page.items = {};
     c.lease.Hold(0);
     if (page.last) break;

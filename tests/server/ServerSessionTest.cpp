@@ -302,5 +302,42 @@ TEST(ServerSession, TakesTheLargestRecordTheClientSends) {
   EXPECT_EQ(stored->Desc.size(), big.Desc.size());
 }
 
+
+// A record that fits on the way in but would not fit on the way out (its
+// empty dates come back as "Invalid DateTime") is never stored, and an
+// item stored too long before that rule cannot hold up its owner's other
+// items.
+TEST(ServerSession, StoresOnlyWhatClientsCanReadBack) {
+  Fixture f;
+  ScheduleItem grows = Item(1, "grows");
+  std::string text = EncodeRecordText(grows);
+  for (const char* key : {"RepStart=", "RepEnd="}) {
+    const std::size_t at = text.find(key) + std::string(key).size();
+    text.erase(at, text.find(kFieldSeparator, at) - at);
+  }
+  text += std::string(1, kFieldSeparator) + "Attr1=";
+  text += std::string(kMaxRecordLength - text.size(), 'a');
+  ASSERT_EQ(text.size(), static_cast<std::size_t>(kMaxRecordLength));
+  const std::string sign_in = Line("taro") + Line("pw-taro");
+  const std::string before = f.Snapshot();
+  SessionResult r = f.Run(sign_in + Int(RequestAddItem) + Frame(text));
+  EXPECT_EQ(r.end, SessionEnd::Done);
+  EXPECT_EQ(r.answer, 0);
+  r = f.Run(sign_in + Int(RequestUpload) + Date(kNow) + Frame(text) + EndOfList());
+  EXPECT_TRUE(r.reset) << "the client must keep it pending";
+  EXPECT_EQ(f.Snapshot(), before);
+
+  ScheduleItem huge = Item(2, "huge");
+  huge.Desc = std::string(kMaxRecordLength, 'd');
+  ASSERT_EQ(f.store.AddItem(f.taro, huge), 1);
+  ASSERT_EQ(f.store.AddItem(f.taro, Item(3, "small")), 1);
+  std::string out;
+  ASSERT_EQ(f.Run(sign_in + Int(RequestDownload) + Date(DateTime::Invalid()), &out).end,
+            SessionEnd::Done);
+  EXPECT_NE(out.find("Subject=small"), std::string::npos);
+  EXPECT_EQ(out.find("Subject=huge"), std::string::npos);
+  EXPECT_EQ(out.substr(out.size() - EndOfList().size()), EndOfList());
+}
+
 }  // namespace
 }  // namespace kv::server
