@@ -341,6 +341,47 @@ TEST(RepeatBase, RefusedNumbersKeepTheUserOnThePage) {
   EXPECT_EQ(sheet.rule(), (RepeatRule{5, 2, 29, 0, D(2004, 3, 1), D(2004, 3, 1)}));
 }
 
+// Every number of every page shows its part of the rule, and what is
+// typed there goes back into that part.
+TEST(RepeatBase, EachPagesNumbersGoBothWays) {
+  struct Field {
+    const char* name;
+    int32_t RepeatRule::*part;
+    int32_t typed;
+  };
+  struct Case {
+    RepeatRule rule;
+    std::vector<Field> fields;
+  };
+  const DateTime from = D(2004, 3, 1), to = D(2004, 9, 30, 23, 59, 0);
+  const Case cases[] = {
+      {{1, 7, 0, 0, from, to}, {{"dailyInterval", &RepeatRule::RepX, 9}}},
+      {{2, 3, 34, 0, from, to}, {{"weeklyInterval", &RepeatRule::RepX, 5}}},
+      {{3, 4, 17, 0, from, to},
+       {{"monthDayInterval", &RepeatRule::RepX, 6}, {"monthDay", &RepeatRule::RepY, 28}}},
+      {{4, 8, 2, 5, from, to}, {{"monthWeekdayInterval", &RepeatRule::RepX, 11}}},
+      {{5, 10, 21, 0, from, to},
+       {{"yearDayMonth", &RepeatRule::RepX, 2}, {"yearDay", &RepeatRule::RepY, 29}}},
+      {{6, 11, 4, 8, from, to}, {{"yearWeekdayMonth", &RepeatRule::RepX, 3}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.rule.RepType);
+    RepeatBase sheet(c.rule);
+    ASSERT_EQ(sheet.tabs()->currentIndex(), c.rule.RepType);
+    QWidget* page = sheet.tabs()->currentWidget();
+    RepeatRule want = c.rule;
+    for (const Field& f : c.fields) {
+      auto* edit = page->findChild<QLineEdit*>(f.name);
+      ASSERT_NE(edit, nullptr) << f.name;
+      EXPECT_EQ(edit->text(), QString::number(c.rule.*f.part)) << f.name;
+      edit->setText(QString::number(f.typed));
+      want.*f.part = f.typed;
+    }
+    sheet.accept();
+    EXPECT_EQ(sheet.rule(), want);
+  }
+}
+
 TEST(RepeatBase, TypedComboTextsAndCancel) {
   const RepeatRule fresh{0, 1, 1, 1, D(2004, 3, 1), D(2004, 3, 1)};
   RepeatBase sheet(fresh);
