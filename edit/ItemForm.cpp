@@ -3,17 +3,15 @@
 #include <charconv>
 #include <limits>
 
-#include "model/Text.h"
+#include "view/Texts.h"
 
 namespace kv {
 
 namespace {
 
-std::string Cp(std::string_view utf8) { return text::FromUtf8(utf8).value_or(std::string(utf8)); }
-
 const std::string& UnitText(int i) {
-  static const std::string t[3] = {Cp(kAlarmUnitTexts[0]), Cp(kAlarmUnitTexts[1]),
-                                   Cp(kAlarmUnitTexts[2])};
+  static const std::string t[3] = {Cp932(kAlarmUnitTexts[0]), Cp932(kAlarmUnitTexts[1]),
+                                   Cp932(kAlarmUnitTexts[2])};
   return t[i];
 }
 
@@ -34,9 +32,9 @@ std::optional<std::string> CheckText(const std::string& cp932, std::string_view 
                                      std::size_t limit, bool multi_line) {
   for (unsigned char c : cp932)
     if (IsControl(c, multi_line))
-      return Cp(std::string(name) + "に使用できない制御文字が含まれています。");
+      return Cp932(std::string(name) + "に使用できない制御文字が含まれています。");
   if (cp932.size() > limit)
-    return Cp(std::string(name) + "が長すぎます（" + std::to_string(limit) + " バイトまで）。");
+    return Cp932(std::string(name) + "が長すぎます（" + std::to_string(limit) + " バイトまで）。");
   return std::nullopt;
 }
 
@@ -128,9 +126,9 @@ std::optional<std::string> CheckFormFields(const ItemForm& form, FormField* whic
     for (int i = 0; i < 3; ++i) known = known || form.alarm_unit == UnitText(i);
     if (!known)
       return fail(FormField::Alarm,
-                  Cp("アラームの単位は「分前」「時間前」「日前」のいずれかを選んでください。"));
+                  Cp932("アラームの単位は「分前」「時間前」「日前」のいずれかを選んでください。"));
     if (!AlarmSeconds(form.alarm_number, form.alarm_unit))
-      return fail(FormField::Alarm, Cp("アラームの時間が長すぎます。24855 日以内で指定してください。"));
+      return fail(FormField::Alarm, Cp932("アラームの時間が長すぎます。24855 日以内で指定してください。"));
   }
   if (auto m = CheckText(form.desc, field::Desc, kMaxDescBytes, true))
     return fail(FormField::Desc, *m);
@@ -140,7 +138,7 @@ std::optional<std::string> CheckFormFields(const ItemForm& form, FormField* whic
 }
 
 std::string UnrepresentableMessage(std::string_view field_utf8) {
-  return Cp(std::string(field_utf8) + "に保存できない文字（絵文字など）が含まれています。");
+  return Cp932(std::string(field_utf8) + "に保存できない文字（絵文字など）が含まれています。");
 }
 
 std::optional<int64_t> ParseDialogInt(std::string_view t) {

@@ -2,13 +2,11 @@
 
 #include <cstdio>
 
-#include "model/Text.h"
+#include "view/Texts.h"
 
 namespace kv {
 
 namespace {
-
-std::string Cp(std::string_view utf8) { return text::FromUtf8(utf8).value_or(std::string(utf8)); }
 
 template <size_t N>
 int PositionOf(const std::array<std::string_view, N>& list, std::string_view t) {
@@ -58,9 +56,9 @@ const PageField* PageFields(int page, int* n) {
 }
 
 std::string RangeMessage(int64_t lo, int64_t hi) {
-  return Cp(Num(lo) + " から " + Num(hi) + " までの整数を入力してください。");
+  return Cp932(Num(lo) + " から " + Num(hi) + " までの整数を入力してください。");
 }
-std::string NotIntegerMessage() { return Cp("整数を入力してください。"); }
+std::string NotIntegerMessage() { return Cp932("整数を入力してください。"); }
 
 RepeatPagesData LoadRepeatPages(const RepeatRule& rule, int* first_page) {
   RepeatPagesData p;
