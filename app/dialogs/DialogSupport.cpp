@@ -1,11 +1,50 @@
 #include "app/dialogs/DialogSupport.h"
 
+#include <QComboBox>
 #include <QDateTimeEdit>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFontMetrics>
+#include <QLineEdit>
+#include <QPushButton>
 
 #include "app/ui/QtText.h"
 #include "model/Clock.h"
 
 namespace kv::ui {
+
+QString Utf8(std::string_view utf8) {
+  return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+}
+
+QLineEdit* MakeNumberEdit(QWidget* parent, const char* name) {
+  auto* e = Named(new QLineEdit(parent), name);
+  e->setAlignment(Qt::AlignRight);
+  e->setMaximumWidth(QFontMetrics(e->font()).horizontalAdvance(QStringLiteral("0000000")) + 12);
+  return e;
+}
+
+QComboBox* MakeTextCombo(QWidget* parent, std::span<const std::string_view> items, const char* name) {
+  auto* c = Named(new QComboBox(parent), name);
+  c->setEditable(true);
+  c->setInsertPolicy(QComboBox::NoInsert);
+  for (std::string_view t : items) c->addItem(Utf8(t));
+  return c;
+}
+
+QDialogButtonBox* MakeOkCancel(QDialog* dlg, const QString& cancel_text, QPushButton** ok,
+                               QPushButton** cancel) {
+  auto* box = new QDialogButtonBox(dlg);
+  QPushButton* o = box->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
+  o->setDefault(true);
+  QPushButton* c = box->addButton(cancel_text, QDialogButtonBox::RejectRole);
+  // Through the virtual slots, so a dialog's own accept() checks first.
+  QObject::connect(box, &QDialogButtonBox::accepted, dlg, &QDialog::accept);
+  QObject::connect(box, &QDialogButtonBox::rejected, dlg, &QDialog::reject);
+  if (ok) *ok = o;
+  if (cancel) *cancel = c;
+  return box;
+}
 
 QDateTime ToQt(const DateTime& d) {
   int y, mo, da, h, mi, s;

@@ -4,14 +4,40 @@
 #include <QColor>
 #include <QDateTime>
 #include <QString>
+#include <span>
 #include <string>
+#include <string_view>
 
 #include "model/DateTime.h"
 
+class QComboBox;
 class QDateTimeEdit;
+class QDialog;
+class QDialogButtonBox;
+class QLineEdit;
+class QPushButton;
 class QWidget;
 
 namespace kv::ui {
+
+// A UTF-8 source text (a literal or a table entry) for a widget.
+QString Utf8(std::string_view utf8);
+
+// The widget, named so tests can find it.
+template <class W>
+W* Named(W* w, const char* name) {
+  w->setObjectName(QString::fromLatin1(name));
+  return w;
+}
+
+// A right-aligned field seven digits wide.
+QLineEdit* MakeNumberEdit(QWidget* parent, const char* name);
+// An editable combo of fixed texts (UTF-8) that never adds what is typed.
+QComboBox* MakeTextCombo(QWidget* parent, std::span<const std::string_view> items, const char* name);
+// OK (the default button) and the cancel button with its text, wired to
+// the dialog's accept and reject.
+QDialogButtonBox* MakeOkCancel(QDialog* dlg, const QString& cancel_text, QPushButton** ok = nullptr,
+                               QPushButton** cancel = nullptr);
 
 // Pickers hold wall-clock values without a time zone, so no local-time
 // gap or overlap can move them.

@@ -19,20 +19,6 @@
 
 namespace kv::ui {
 
-namespace {
-
-QString U(std::string_view utf8) {
-  return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
-}
-
-template <class W>
-W* Named(W* w, const char* name) {
-  w->setObjectName(QString::fromLatin1(name));
-  return w;
-}
-
-}  // namespace
-
 ColorSwatch::ColorSwatch(QWidget* parent) : QPushButton(parent) {
   setObjectName(QStringLiteral("colour"));
 }
@@ -67,7 +53,7 @@ void ItemControls::Build(QDialog* dlg, bool editable) {
   auto* grid = new QGridLayout(dlg);
   int row = 0;
   auto label = [&](const char* text, Qt::Alignment a = Qt::AlignLeft | Qt::AlignVCenter) {
-    auto* l = new QLabel(U(text), dlg);
+    auto* l = new QLabel(Utf8(text), dlg);
     grid->addWidget(l, row, 0, a);
     return l;
   };
@@ -82,13 +68,13 @@ void ItemControls::Build(QDialog* dlg, bool editable) {
 
   label("タイプ");
   auto* type_row = new QHBoxLayout;
-  normal = Named(new QRadioButton(U("通常"), dlg), "normal");
-  allDay = Named(new QRadioButton(U("終日"), dlg), "allDay");
+  normal = Named(new QRadioButton(Utf8("通常"), dlg), "normal");
+  allDay = Named(new QRadioButton(Utf8("終日"), dlg), "allDay");
   type_row->addWidget(normal);
   type_row->addWidget(allDay);
   type_row->addSpacing(24);
   if (editable) {
-    privateBox = Named(new QCheckBox(U("プライベート"), dlg), "private");
+    privateBox = Named(new QCheckBox(Utf8("プライベート"), dlg), "private");
     type_row->addWidget(privateBox);
   }
   type_row->addStretch();
@@ -110,23 +96,18 @@ void ItemControls::Build(QDialog* dlg, bool editable) {
   label("アラーム");
   auto* alarm_row = new QHBoxLayout;
   alarmOn = Named(new QCheckBox(dlg), "alarmOn");
-  alarmNumber = Named(new QLineEdit(dlg), "alarmNumber");
-  alarmNumber->setAlignment(Qt::AlignRight);
-  alarmNumber->setMaximumWidth(QFontMetrics(alarmNumber->font()).horizontalAdvance(QStringLiteral("0000000")) + 12);
-  alarmUnit = Named(new QComboBox(dlg), "alarmUnit");
-  alarmUnit->setEditable(true);
-  alarmUnit->setInsertPolicy(QComboBox::NoInsert);
-  for (std::string_view t : kAlarmUnitTexts) alarmUnit->addItem(U(t));
+  alarmNumber = MakeNumberEdit(dlg, "alarmNumber");
+  alarmUnit = MakeTextCombo(dlg, kAlarmUnitTexts, "alarmUnit");
   alarm_row->addWidget(alarmOn);
   alarm_row->addWidget(alarmNumber);
   alarm_row->addWidget(alarmUnit);
   alarm_row->addStretch();
   if (editable) {
-    alarm_row->addWidget(new QLabel(U("表示色"), dlg), 0, Qt::AlignRight | Qt::AlignVCenter);
+    alarm_row->addWidget(new QLabel(Utf8("表示色"), dlg), 0, Qt::AlignRight | Qt::AlignVCenter);
     colour = new ColorSwatch(dlg);
     alarm_row->addWidget(colour);
   }
-  repeat = Named(new QPushButton(U("繰り返し"), dlg), "repeat");
+  repeat = Named(new QPushButton(Utf8("繰り返し"), dlg), "repeat");
   repeat->setAutoDefault(false);
   alarm_row->addWidget(repeat);
   grid->addLayout(alarm_row, row++, 1);
@@ -157,7 +138,7 @@ void ItemControls::Build(QDialog* dlg, bool editable) {
   buttons->addWidget(ok);
   if (editable) {
     buttons->addSpacing(40);
-    cancel = Named(new QPushButton(U("ｷｬﾝｾﾙ"), dlg), "cancel");
+    cancel = Named(new QPushButton(Utf8("ｷｬﾝｾﾙ"), dlg), "cancel");
     cancel->setAutoDefault(false);
     buttons->addWidget(cancel);
   }

@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "app/dialogs/DialogSupport.h"
 #include "model/Clock.h"
 
 namespace kv::app {
@@ -24,12 +25,7 @@ MoveDateDlg::MoveDateDlg(QWidget* parent) : QDialog(parent) {
   edit_->setMaximumDate(QDate(9999, 12, 31));
   label->setBuddy(edit_);
 
-  auto* buttons = new QDialogButtonBox(this);
-  ok_ = buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
-  cancel_ = buttons->addButton(QStringLiteral("ｷｬﾝｾﾙ"), QDialogButtonBox::RejectRole);
-  ok_->setDefault(true);
-  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  QDialogButtonBox* buttons = ui::MakeOkCancel(this, QStringLiteral("ｷｬﾝｾﾙ"), &ok_, &cancel_);
 
   auto* row = new QHBoxLayout;
   row->addWidget(label);

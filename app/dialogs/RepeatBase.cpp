@@ -21,20 +21,7 @@ namespace kv::ui {
 
 namespace {
 
-QString U(std::string_view utf8) {
-  return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
-}
 std::string S(const QString& q) { return q.toUtf8().toStdString(); }
-
-template <size_t N>
-QComboBox* Combo(QWidget* parent, const std::array<std::string_view, N>& items, const char* name) {
-  auto* c = new QComboBox(parent);
-  c->setObjectName(QString::fromLatin1(name));
-  c->setEditable(true);
-  c->setInsertPolicy(QComboBox::NoInsert);
-  for (std::string_view t : items) c->addItem(U(t));
-  return c;
-}
 
 }  // namespace
 
@@ -46,16 +33,12 @@ RepeatBase::RepeatBase(const RepeatRule& rule, QWidget* parent) : QDialog(parent
   // All seven tabs in view: the showing one decides, so none may hide.
   tabs_->setUsesScrollButtons(false);
   tabs_->setElideMode(Qt::ElideNone);
-  for (int p = 0; p < kRepeatPageCount; ++p) tabs_->addTab(BuildPage(p), U(kRepeatPageTitles[p]));
+  for (int p = 0; p < kRepeatPageCount; ++p) tabs_->addTab(BuildPage(p), Utf8(kRepeatPageTitles[p]));
   v->addWidget(tabs_);
-  auto* box = new QDialogButtonBox(this);
-  QPushButton* ok = box->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
-  ok->setObjectName(QStringLiteral("ok"));
-  ok->setDefault(true);
-  box->addButton(U("ｷｬﾝｾﾙ"), QDialogButtonBox::RejectRole)->setObjectName(QStringLiteral("cancel"));
-  connect(box, &QDialogButtonBox::accepted, this, &RepeatBase::accept);
-  connect(box, &QDialogButtonBox::rejected, this, &RepeatBase::reject);
-  v->addWidget(box);
+  QPushButton *ok = nullptr, *cancel = nullptr;
+  v->addWidget(MakeOkCancel(this, Utf8("ｷｬﾝｾﾙ"), &ok, &cancel));
+  Named(ok, "ok");
+  Named(cancel, "cancel");
 
   int first = PageNone;
   data_ = LoadRepeatPages(rule, &first);
@@ -70,10 +53,7 @@ QWidget* RepeatBase::BuildPage(int p) {
   auto* grid = new QGridLayout(w);
   Page& page = pages_[p];
   auto number = [&](int control, const char* name) {
-    auto* e = new QLineEdit(w);
-    e->setObjectName(QString::fromLatin1(name));
-    e->setAlignment(Qt::AlignRight);
-    e->setMaximumWidth(QFontMetrics(e->font()).horizontalAdvance(QStringLiteral("0000000")) + 12);
+    QLineEdit* e = MakeNumberEdit(w, name);
     page.numbers[control] = e;
     return e;
   };
@@ -83,7 +63,7 @@ QWidget* RepeatBase::BuildPage(int p) {
     h->addStretch();
     grid->addLayout(h, row, 0);
   };
-  auto text = [&](const char* t) { return new QLabel(U(t), w); };
+  auto text = [&](const char* t) { return new QLabel(Utf8(t), w); };
 
   switch (p) {
     case PageNone:
@@ -96,7 +76,7 @@ QWidget* RepeatBase::BuildPage(int p) {
       line(0, {text("間隔"), number(1081, "weeklyInterval"), text("週毎")});
       auto* days = new QGridLayout;
       for (int d = 0; d < 7; ++d) {
-        weekdays_[d] = new QCheckBox(U(kWeekdayTexts[d]), w);
+        weekdays_[d] = new QCheckBox(Utf8(kWeekdayTexts[d]), w);
         weekdays_[d]->setObjectName(QStringLiteral("weekday%1").arg(d));
         days->addWidget(weekdays_[d], d / 4, d % 4);
       }
@@ -109,8 +89,8 @@ QWidget* RepeatBase::BuildPage(int p) {
       break;
     case PageMonthWeekday:
       line(0, {text("間隔"), number(1091, "monthWeekdayInterval"), text("ヶ月毎")});
-      month_ordinal_ = Combo(w, kOrdinalTexts, "monthOrdinal");
-      month_selector_ = Combo(w, kSelectorTexts, "monthSelector");
+      month_ordinal_ = MakeTextCombo(w, kOrdinalTexts, "monthOrdinal");
+      month_selector_ = MakeTextCombo(w, kSelectorTexts, "monthSelector");
       line(1, {text("実行日"), month_ordinal_, month_selector_});
       break;
     case PageYearDay:
@@ -119,16 +99,14 @@ QWidget* RepeatBase::BuildPage(int p) {
       break;
     case PageYearWeekday:
       line(0, {text("指定月"), number(1097, "yearWeekdayMonth"), text("月")});
-      year_ordinal_ = Combo(w, kOrdinalTexts, "yearOrdinal");
-      year_selector_ = Combo(w, kSelectorTexts, "yearSelector");
+      year_ordinal_ = MakeTextCombo(w, kOrdinalTexts, "yearOrdinal");
+      year_selector_ = MakeTextCombo(w, kSelectorTexts, "yearSelector");
       line(1, {text("実行日"), year_ordinal_, year_selector_});
       break;
   }
   if (p != PageNone) {
-    page.range_start = MakeDatePicker(w);
-    page.range_start->setObjectName(QStringLiteral("rangeStart"));
-    page.range_end = MakeDatePicker(w);
-    page.range_end->setObjectName(QStringLiteral("rangeEnd"));
+    page.range_start = Named(MakeDatePicker(w), "rangeStart");
+    page.range_end = Named(MakeDatePicker(w), "rangeEnd");
     line(3, {text("開始日"), page.range_start, text("終了日"), page.range_end});
   }
   grid->setRowStretch(2, 1);
@@ -145,13 +123,13 @@ void RepeatBase::Show(const RepeatPagesData& d) {
   set(PageMonthDay, 1089, d.month_day_interval);
   set(PageMonthDay, 1090, d.month_day);
   set(PageMonthWeekday, 1091, d.month_weekday_interval);
-  month_ordinal_->setCurrentText(U(d.month_ordinal));
-  month_selector_->setCurrentText(U(d.month_selector));
+  month_ordinal_->setCurrentText(Utf8(d.month_ordinal));
+  month_selector_->setCurrentText(Utf8(d.month_selector));
   set(PageYearDay, 1097, d.year_day_month);
   set(PageYearDay, 1098, d.year_day);
   set(PageYearWeekday, 1097, d.year_weekday_month);
-  year_ordinal_->setCurrentText(U(d.year_ordinal));
-  year_selector_->setCurrentText(U(d.year_selector));
+  year_ordinal_->setCurrentText(Utf8(d.year_ordinal));
+  year_selector_->setCurrentText(Utf8(d.year_selector));
   for (int p = 1; p < kRepeatPageCount; ++p) {
     // A range the picker cannot show starts on today.
     QDateTime s = ToQt(d.range_start[p]), e = ToQt(d.range_end[p]);

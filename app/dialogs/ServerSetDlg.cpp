@@ -7,27 +7,18 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "app/dialogs/DialogSupport.h"
 #include "app/ui/MessageBox.h"
 #include "app/ui/QtText.h"
 
 namespace kv::ui {
 
-namespace {
-
-QLineEdit* Field(QWidget* parent, const char* name) {
-  auto* e = new QLineEdit(parent);
-  e->setObjectName(QString::fromLatin1(name));
-  return e;
-}
-
-}  // namespace
-
 ServerSetDlg::ServerSetDlg(QWidget* parent) : QDialog(parent) {
   setWindowTitle(QStringLiteral("サーバー設定"));
-  server_ = Field(this, "serverName");
-  port_ = Field(this, "serverPort");
-  user_ = Field(this, "userName");
-  password_ = Field(this, "password");
+  server_ = Named(new QLineEdit(this), "serverName");
+  port_ = Named(new QLineEdit(this), "serverPort");
+  user_ = Named(new QLineEdit(this), "userName");
+  password_ = Named(new QLineEdit(this), "password");
   password_->setEchoMode(QLineEdit::Password);
   server_->setMinimumWidth(fontMetrics().averageCharWidth() * 32);
 
@@ -41,11 +32,7 @@ ServerSetDlg::ServerSetDlg(QWidget* parent) : QDialog(parent) {
   place_->setObjectName(QStringLiteral("passwordPlace"));
   place_->setWordWrap(true);
 
-  auto* buttons = new QDialogButtonBox(this);
-  buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole)->setDefault(true);
-  buttons->addButton(QStringLiteral("ｷｬﾝｾﾙ"), QDialogButtonBox::RejectRole);
-  connect(buttons, &QDialogButtonBox::accepted, this, &ServerSetDlg::accept);
-  connect(buttons, &QDialogButtonBox::rejected, this, &ServerSetDlg::reject);
+  QDialogButtonBox* buttons = MakeOkCancel(this, QStringLiteral("ｷｬﾝｾﾙ"));
 
   auto* top = new QVBoxLayout(this);
   top->addLayout(form);

@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "app/dialogs/DialogSupport.h"
 #include "app/ui/QtText.h"
 #include "model/Text.h"
 #include "view/ReferenceUsers.h"
@@ -18,8 +19,7 @@ namespace {
 constexpr std::size_t kMaxLineBytes = 255;
 
 QListWidget* List(QWidget* parent, const char* name) {
-  auto* l = new QListWidget(parent);
-  l->setObjectName(QString::fromLatin1(name));
+  auto* l = Named(new QListWidget(parent), name);
   l->setSelectionMode(QAbstractItemView::SingleSelection);
   l->setViewMode(QListView::ListMode);
   return l;
@@ -44,11 +44,9 @@ UserSelDlg::UserSelDlg(const ReferenceChoice& choice, QWidget* parent)
   setWindowTitle(QStringLiteral("参照ユーザ選択"));
   chosen_ = List(this, "chosenList");
   candidates_ = List(this, "candidateList");
-  auto* add = new QPushButton(QStringLiteral("<< 追加"), this);
-  add->setObjectName(QStringLiteral("addButton"));
+  auto* add = Named(new QPushButton(QStringLiteral("<< 追加"), this), "addButton");
   add->setAutoDefault(false);
-  auto* remove = new QPushButton(QStringLiteral("削除 >>"), this);
-  remove->setObjectName(QStringLiteral("removeButton"));
+  auto* remove = Named(new QPushButton(QStringLiteral("削除 >>"), this), "removeButton");
   remove->setAutoDefault(false);
   connect(add, &QPushButton::clicked, this, &UserSelDlg::AddSelected);
   connect(remove, &QPushButton::clicked, this, &UserSelDlg::RemoveSelected);
@@ -74,11 +72,7 @@ UserSelDlg::UserSelDlg(const ReferenceChoice& choice, QWidget* parent)
   grid->addLayout(middle, 1, 1);
   grid->addWidget(candidates_, 1, 2);
 
-  auto* buttons = new QDialogButtonBox(this);
-  buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole)->setDefault(true);
-  buttons->addButton(QStringLiteral("キャンセル"), QDialogButtonBox::RejectRole);
-  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  QDialogButtonBox* buttons = MakeOkCancel(this, QStringLiteral("キャンセル"));
 
   auto* top = new QVBoxLayout(this);
   top->addLayout(grid);
