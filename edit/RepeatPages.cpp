@@ -30,13 +30,14 @@ std::string DayText(const DateTime& d) {
 
 std::string Num(int64_t v) { return std::to_string(v); }
 
-constexpr PageField kDaily[] = {{1080, 1, 32767}};
-constexpr PageField kWeekly[] = {{1081, 1, 32767}};
-constexpr PageField kMonthDay[] = {{1089, 1, 32767}, {1090, 1, 31}};
-constexpr PageField kMonthWeekday[] = {{1091, 1, 32767}};
+using Pages = RepeatPagesData;
+constexpr PageField kDaily[] = {{1080, 1, 32767, &Pages::daily_interval}};
+constexpr PageField kWeekly[] = {{1081, 1, 32767, &Pages::weekly_interval}};
+constexpr PageField kMonthDay[] = {{1089, 1, 32767, &Pages::month_day_interval}, {1090, 1, 31, &Pages::month_day}};
+constexpr PageField kMonthWeekday[] = {{1091, 1, 32767, &Pages::month_weekday_interval}};
 // The day is checked before the month on this page.
-constexpr PageField kYearDay[] = {{1098, 1, 31}, {1097, 1, 12}};
-constexpr PageField kYearWeekday[] = {{1097, 1, 12}};
+constexpr PageField kYearDay[] = {{1098, 1, 31, &Pages::year_day}, {1097, 1, 12, &Pages::year_day_month}};
+constexpr PageField kYearWeekday[] = {{1097, 1, 12, &Pages::year_weekday_month}};
 
 }  // namespace
 
@@ -117,6 +118,12 @@ RepeatRule RepeatResult(const RepeatPagesData& p, int shown, const RepeatRule& p
   r.RepEnd = p.range_end[shown];
   r.RepZ = 0;
   auto i32 = [](int64_t v) { return static_cast<int32_t>(v); };
+  // A typed text found in neither table keeps the previous value.
+  auto combos = [&](const std::string& ord, const std::string& sel) {
+    const int y = OrdinalValue(ord), z = SelectorValue(sel);
+    r.RepY = y ? y : previous.RepY;
+    r.RepZ = z ? z : previous.RepZ;
+  };
   switch (shown) {
     case PageDaily:
       r.RepType = 1;
@@ -140,8 +147,7 @@ RepeatRule RepeatResult(const RepeatPagesData& p, int shown, const RepeatRule& p
     case PageMonthWeekday:
       r.RepType = 4;
       r.RepX = i32(p.month_weekday_interval);
-      r.RepY = OrdinalValue(p.month_ordinal) ? OrdinalValue(p.month_ordinal) : previous.RepY;
-      r.RepZ = SelectorValue(p.month_selector) ? SelectorValue(p.month_selector) : previous.RepZ;
+      combos(p.month_ordinal, p.month_selector);
       break;
     case PageYearDay:
       r.RepType = 5;
@@ -151,8 +157,7 @@ RepeatRule RepeatResult(const RepeatPagesData& p, int shown, const RepeatRule& p
     case PageYearWeekday:
       r.RepType = 6;
       r.RepX = i32(p.year_weekday_month);
-      r.RepY = OrdinalValue(p.year_ordinal) ? OrdinalValue(p.year_ordinal) : previous.RepY;
-      r.RepZ = SelectorValue(p.year_selector) ? SelectorValue(p.year_selector) : previous.RepZ;
+      combos(p.year_ordinal, p.year_selector);
       break;
   }
   return r;

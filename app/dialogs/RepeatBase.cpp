@@ -114,20 +114,15 @@ QWidget* RepeatBase::BuildPage(int p) {
 }
 
 void RepeatBase::Show(const RepeatPagesData& d) {
-  auto set = [&](int page, int control, int64_t v) {
-    pages_[page].numbers[control]->setText(QString::number(v));
-  };
-  set(PageDaily, 1080, d.daily_interval);
-  set(PageWeekly, 1081, d.weekly_interval);
+  for (int p = 1; p < kRepeatPageCount; ++p) {
+    int n = 0;
+    const PageField* fields = PageFields(p, &n);
+    for (int i = 0; i < n; ++i)
+      pages_[p].numbers[fields[i].control]->setText(QString::number(d.*fields[i].value));
+  }
   for (int i = 0; i < 7; ++i) weekdays_[i]->setChecked(d.weekdays[i]);
-  set(PageMonthDay, 1089, d.month_day_interval);
-  set(PageMonthDay, 1090, d.month_day);
-  set(PageMonthWeekday, 1091, d.month_weekday_interval);
   month_ordinal_->setCurrentText(Utf8(d.month_ordinal));
   month_selector_->setCurrentText(Utf8(d.month_selector));
-  set(PageYearDay, 1097, d.year_day_month);
-  set(PageYearDay, 1098, d.year_day);
-  set(PageYearWeekday, 1097, d.year_weekday_month);
   year_ordinal_->setCurrentText(Utf8(d.year_ordinal));
   year_selector_->setCurrentText(Utf8(d.year_selector));
   for (int p = 1; p < kRepeatPageCount; ++p) {
@@ -159,32 +154,16 @@ bool RepeatBase::Exchange(int p, QLineEdit** culprit) {
     }
     values[i] = *v;
   }
-  auto value = [&](int control) {
-    for (int i = 0; i < n; ++i)
-      if (fields[i].control == control) return values[i];
-    return int64_t{0};
-  };
+  for (int i = 0; i < n; ++i) data_.*fields[i].value = values[i];
   switch (p) {
-    case PageDaily: data_.daily_interval = value(1080); break;
     case PageWeekly:
-      data_.weekly_interval = value(1081);
       for (int i = 0; i < 7; ++i) data_.weekdays[i] = weekdays_[i]->isChecked();
       break;
-    case PageMonthDay:
-      data_.month_day_interval = value(1089);
-      data_.month_day = value(1090);
-      break;
     case PageMonthWeekday:
-      data_.month_weekday_interval = value(1091);
       data_.month_ordinal = S(month_ordinal_->currentText());
       data_.month_selector = S(month_selector_->currentText());
       break;
-    case PageYearDay:
-      data_.year_day = value(1098);
-      data_.year_day_month = value(1097);
-      break;
     case PageYearWeekday:
-      data_.year_weekday_month = value(1097);
       data_.year_ordinal = S(year_ordinal_->currentText());
       data_.year_selector = S(year_selector_->currentText());
       break;
