@@ -8,23 +8,27 @@ ItemClipboard& ItemClipboard::Instance() {
 }
 
 void ItemClipboard::Put(const ScheduleItem& from, int32_t user_id) {
-  item_.UserID = user_id;
-  item_.Subject = from.Subject;
-  item_.Desc = from.Desc;
-  item_.Place = from.Place;
-  item_.Execute = from.Execute;
-  item_.Private = from.Private;
-  item_.RepType = from.RepType;
-  item_.RepEnd = from.RepEnd;
-  item_.RepStart = from.RepStart;
-  item_.RepX = from.RepX;
-  item_.RepY = from.RepY;
-  item_.RepZ = from.RepZ;
-  item_.Alarm = from.Alarm;
-  item_.Type = from.Type;
-  item_.Start = from.Start;
-  item_.End = from.End;
-  item_.Color = from.Color;
+  // A fresh record: identity, sync state, alarm instant and rectangles
+  // never travel with a copy.
+  ScheduleItem copy;
+  copy.UserID = user_id;
+  copy.Subject = from.Subject;
+  copy.Desc = from.Desc;
+  copy.Place = from.Place;
+  copy.Execute = from.Execute;
+  copy.Private = from.Private;
+  copy.RepType = from.RepType;
+  copy.RepEnd = from.RepEnd;
+  copy.RepStart = from.RepStart;
+  copy.RepX = from.RepX;
+  copy.RepY = from.RepY;
+  copy.RepZ = from.RepZ;
+  copy.Alarm = from.Alarm;
+  copy.Type = from.Type;
+  copy.Start = from.Start;
+  copy.End = from.End;
+  copy.Color = from.Color;
+  item_ = std::move(copy);
 }
 
 }  // namespace kv

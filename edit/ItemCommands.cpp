@@ -39,12 +39,15 @@ class DrawPause {
   ViewState& s_;
 };
 
-void KeepReserved(ScheduleItem& to, const ScheduleItem& from) {
-  to.Attr1 = from.Attr1;
-  to.Attr2 = from.Attr2;
-  to.Attr3 = from.Attr3;
-  to.Attr4 = from.Attr4;
-  to.Attr5 = from.Attr5;
+// The tombstone carries the deletion time, so the purge of old tombstones
+// cannot remove it before it has gone up, and the owner's clients see it
+// as newer than what they hold.
+ScheduleItem Tombstone(const ScheduleItem& item) {
+  ScheduleItem rec = item;
+  rec.ClearCellRects();
+  rec.Updated = Now();
+  rec.SyncFlag = SyncDeleted;
+  return rec;
 }
 
 // Items added for other users cannot be checked against their stores, so
@@ -117,6 +120,32 @@ ScheduleItem ItemCommands::Build(const ItemForm& form, bool clamp_end) const {
   return r;
 }
 
+ScheduleItem ItemCommands::Rebuild(const ItemForm& form, const ScheduleItem& old) const {
+  ScheduleItem rec = Build(form, false);
+  rec.Index = old.Index;
+  rec.Attr1 = old.Attr1;
+  rec.Attr2 = old.Attr2;
+  rec.Attr3 = old.Attr3;
+  rec.Attr4 = old.Attr4;
+  rec.Attr5 = old.Attr5;
+  return rec;
+}
+
+bool ItemCommands::NewIndex(ScheduleItem& rec) {
+  rec.Index = c_.store.UniqueIndex(Now());
+  if (rec.Index.IsValid()) return true;
+  c_.messages.ShowMessage(StoreUnreadable());
+  return false;
+}
+
+bool ItemCommands::SendAndStore(ScheduleItem& rec, bool added) {
+  const int sent = added ? c_.server.AddItem(rec) : c_.server.UpdateItem(rec);
+  rec.SyncFlag = sent == 1 ? SyncClean : SyncPending;
+  if (added ? c_.store.InsertItem(rec) : c_.store.UpdateItemByIndex(rec)) return true;
+  c_.messages.ShowMessage(NotSaved());
+  return false;
+}
+
 void ItemCommands::Reload() {
   if (c_.reload) c_.reload();
 }
@@ -139,16 +168,8 @@ void ItemCommands::AddOwnItem(const DateTime& day) {
       continue;
     }
     ScheduleItem rec = Build(form, true);
-    rec.Index = c_.store.UniqueIndex(Now());
-    if (!rec.Index.IsValid()) {
-      c_.messages.ShowMessage(StoreUnreadable());
-      continue;
-    }
-    rec.SyncFlag = c_.server.AddItem(rec) == 1 ? SyncClean : SyncPending;
-    if (c_.store.InsertItem(rec))
-      Approve(rec);
-    else
-      c_.messages.ShowMessage(NotSaved());
+    if (!NewIndex(rec)) continue;
+    if (SendAndStore(rec, true)) Approve(rec);
     Reload();
     return;
   }
@@ -170,14 +191,8 @@ void ItemCommands::EditOwnItem() {
     // A paint in the other users' mode would ask the server itself while
     // this request is still out.
     DrawPause pause(c_.state);
-    ScheduleItem rec = Build(form, false);
-    rec.Index = old.Index;
-    KeepReserved(rec, old);
-    rec.SyncFlag = c_.server.UpdateItem(rec) == 1 ? SyncClean : SyncPending;
-    if (c_.store.UpdateItemByIndex(rec))
-      Approve(rec);
-    else
-      c_.messages.ShowMessage(NotSaved());
+    ScheduleItem rec = Rebuild(form, old);
+    if (SendAndStore(rec, false)) Approve(rec);
     Reload();
     return;
   }
@@ -186,12 +201,7 @@ void ItemCommands::EditOwnItem() {
 void ItemCommands::DeleteSelectedItem() {
   DrawPause pause(c_.state);
   if (const ScheduleItem* own = OwnItem()) {
-    // The tombstone carries the deletion time, so the purge of old
-    // tombstones cannot remove it before it has gone up.
-    ScheduleItem rec = *own;
-    rec.ClearCellRects();
-    rec.Updated = Now();
-    rec.SyncFlag = SyncDeleted;
+    const ScheduleItem rec = Tombstone(*own);
     c_.server.DeleteItem(rec);  // a failed request goes up with the next synchronisation
     if (!c_.store.UpdateItemByIndex(rec)) c_.messages.ShowMessage(NotDeleted());
     Reload();
@@ -203,11 +213,7 @@ void ItemCommands::DeleteSelectedItem() {
       c_.messages.ShowMessage(CannotDelete());
       return;
     }
-    // Stamped like an own deletion, so the owner's clients see it as newer.
-    ScheduleItem rec = *ref;
-    rec.ClearCellRects();
-    rec.Updated = Now();
-    rec.SyncFlag = SyncDeleted;
+    const ScheduleItem rec = Tombstone(*ref);
     const std::string name = user->UserName;
     c_.server.DeleteItemFor(name, rec);
     c_.state.RefreshReferences = 1;
@@ -237,10 +243,8 @@ void ItemCommands::EditReferenceItem() {
       c_.messages.ShowMessage(m);
       continue;
     }
-    ScheduleItem rec = Build(form, false);
-    rec.Index = old.Index;
+    ScheduleItem rec = Rebuild(form, old);
     rec.UserID = old.UserID;
-    KeepReserved(rec, old);
     if (c_.server.UpdateItemFor(name, rec) != 1) c_.messages.ShowMessage(ServerFailed());
     c_.state.RefreshReferences = 1;
     return;
@@ -283,35 +287,18 @@ void ItemCommands::PasteItem() {
     return;
   }
   DrawPause pause(c_.state);
-  ScheduleItem rec;
+  // The clipboard holds only what a paste takes over.
+  ScheduleItem rec = src;
   rec.UserID = kOwnUserId;
-  rec.Subject = src.Subject;
-  rec.Desc = src.Desc;
-  rec.Place = src.Place;
-  rec.Execute = src.Execute;
-  rec.Private = src.Private;
-  rec.RepType = src.RepType;
-  rec.RepEnd = src.RepEnd;
-  rec.RepStart = src.RepStart;
-  rec.RepX = src.RepX;
-  rec.RepY = src.RepY;
-  rec.RepZ = src.RepZ;
-  rec.Alarm = src.Alarm;
-  rec.Type = src.Type;
-  rec.Color = src.Color;
   // Same time of day and length, on the selected day; the recurrence
   // range stays where it was.
   rec.Start = day.DateOnly().AddSeconds(src.Start.SecondsOfDay());
   rec.End = rec.Start.AddSeconds(src.End.LinearSeconds() - src.Start.LinearSeconds());
-  rec.Index = c_.store.UniqueIndex(Now());
-  if (!rec.Index.IsValid()) {
-    c_.messages.ShowMessage(StoreUnreadable());
-    return;
-  }
+  if (!NewIndex(rec)) return;
   rec.Updated = Now();
   if (rec.Alarm != -1) rec.AlarmTime = NextAlarmTime(rec);
-  rec.SyncFlag = c_.server.AddItem(rec) == 1 ? SyncClean : SyncPending;
-  if (!c_.store.InsertItem(rec)) c_.messages.ShowMessage(NotSaved());
+  // A pasted program may come from another user's item: never approved here.
+  SendAndStore(rec, true);
   Reload();
 }
 

@@ -71,6 +71,15 @@ class ItemCommands {
   // The first failing check's message, or empty when the input is usable.
   std::string Check(const ItemForm& form, bool order_checked) const;
   ScheduleItem Build(const ItemForm& form, bool clamp_end) const;
+  // The form over `old`: its Index and reserved fields stay.
+  ScheduleItem Rebuild(const ItemForm& form, const ScheduleItem& old) const;
+  // A fresh Index from the store; false, with the message shown, when the
+  // store cannot be read.
+  bool NewIndex(ScheduleItem& rec);
+  // An own item to the server, then into the store (added or changed),
+  // pending when the server did not take it; false, with the message
+  // shown, when the store did not keep it.
+  bool SendAndStore(ScheduleItem& rec, bool added);
   void Reload();
   void Approve(const ScheduleItem& saved);
 
