@@ -14,6 +14,11 @@ bool ScheduleItem::AddCellRect(const CellRect& r) {
   return false;
 }
 
+std::size_t ScheduleItem::TextBytes() const {
+  return Subject.size() + Place.size() + Execute.size() + Desc.size() + Attr1.size() + Attr2.size() +
+         Attr3.size() + Attr4.size() + Attr5.size();
+}
+
 AlarmLead AlarmLeadFromSeconds(int32_t seconds) {
   if (seconds % 86400 == 0) return {seconds / 86400, AlarmUnit::Days};
   if (seconds % 3600 == 0) return {seconds / 3600, AlarmUnit::Hours};

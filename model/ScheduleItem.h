@@ -1,6 +1,7 @@
 #pragma once
 // The one record type: a schedule entry as stored, sent and drawn.
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -56,6 +57,8 @@ struct ScheduleItem {
 
   // Records the rectangle in the first free slot; false when all are used.
   bool AddCellRect(const CellRect& r);
+  // Bytes of all nine texts.
+  std::size_t TextBytes() const;
   void ClearCellRects() { CellRects.fill(CellRect{}); }
 };
 

@@ -10,14 +10,6 @@ namespace kv {
 
 namespace {
 
-// The text an item holds. A record that omits its texts inherits the
-// previous record's, so what a week's answer holds can be far more than
-// the bytes it took to send.
-size_t TextBytes(const ScheduleItem& it) {
-  return it.Subject.size() + it.Place.size() + it.Execute.size() + it.Desc.size() +
-         it.Attr1.size() + it.Attr2.size() + it.Attr3.size() + it.Attr4.size() + it.Attr5.size();
-}
-
 const DateSpan kTolerance = DateSpan::Seconds(10);
 // Items named in the message about items too large to send.
 constexpr std::size_t kNamedItems = 5;
@@ -259,7 +251,10 @@ bool SyncClient::GetUserItems(const std::vector<UserEntry>& refs, const DateTime
         break;
       }
       if (r.SyncFlag == SyncEndOfList) break;
-      held += TextBytes(r);
+      // A record that omits its texts inherits the previous record's, so
+      // what a week's answer holds can be far more than the bytes it took
+      // to send.
+      held += r.TextBytes();
       if (got.size() >= state_.Limits.user_items_records || held > state_.Limits.user_items_bytes) {
         ok = false;
         break;

@@ -151,9 +151,7 @@ int32_t ParseWireInt(std::string_view s) {
 
 std::string EncodeRecordText(const ScheduleItem& item) {
   std::string out;
-  out.reserve(item.Subject.size() + item.Place.size() + item.Execute.size() + item.Desc.size() +
-              item.Attr1.size() + item.Attr2.size() + item.Attr3.size() + item.Attr4.size() +
-              item.Attr5.size() + 500);
+  out.reserve(item.TextBytes() + 500);
   bool first = true;
   for (const FieldDef& f : kWriteOrder) {
     if (!first) out += kFieldSeparator;
