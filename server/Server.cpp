@@ -241,11 +241,21 @@ int Server::OldestIdle(const std::string* address) const {
   return best;
 }
 
+void Server::Uncount(const std::string& address) {
+  --counted_;
+  if (--per_address_[address] <= 0) per_address_.erase(address);
+}
+
+void Server::Drop(int fd) {
+  const Conn& c = conns_.at(fd);
+  if (!c.evicted) Uncount(c.address);
+  conns_.erase(fd);
+}
+
 void Server::Evict(int fd) {
   Conn& c = conns_.at(fd);
   c.evicted = true;
-  --counted_;
-  if (--per_address_[c.address] <= 0) per_address_.erase(c.address);
+  Uncount(c.address);
   ++stats_.evicted;
   // Wakes the connection's thread, which then ends; it still owns fd.
   shutdown(fd, SHUT_RDWR);
@@ -340,11 +350,7 @@ void Server::AcceptLoop() {
     } catch (...) {
       std::lock_guard<std::mutex> lock(mu_);
       --running_;
-      if (!conns_.at(fd).evicted) {
-        --counted_;
-        if (--per_address_[address] <= 0) per_address_.erase(address);
-      }
-      conns_.erase(fd);
+      Drop(fd);
       ++stats_.ended;
       close(fd);
       cv_.notify_all();
@@ -385,12 +391,7 @@ void Server::Serve(int fd, std::string address) {
   if (channel.TimedOut()) ++stats_.timed_out;
   if (reset) ++stats_.reset;
   ++stats_.ended;
-  const Conn& c = conns_.at(fd);
-  if (!c.evicted) {
-    --counted_;
-    if (--per_address_[c.address] <= 0) per_address_.erase(c.address);
-  }
-  conns_.erase(fd);
+  Drop(fd);
   if (reset) {
     CloseWithReset(fd);
   } else {

@@ -96,6 +96,10 @@ class Server {
   bool HasIdle() const;
   int OldestIdle(const std::string* address) const;
   void Evict(int fd);
+  // A connection's slot is free: in the counts, and unless evicted (which
+  // freed its slot already) in the table too.
+  void Uncount(const std::string& address);
+  void Drop(int fd);
   void SetIdle(int fd, bool idle);
   bool Evicted(int fd) const;
   void Note(const std::string& kind, const std::string& line);
