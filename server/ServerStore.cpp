@@ -180,6 +180,23 @@ void SetError(std::string* error, std::string msg) {
   if (error) *error = std::move(msg);
 }
 
+// The stored form of a new password; empty, with the reason, when there
+// is none.
+std::string NewHash(const std::string& password, std::string* error) {
+  if (password.empty()) {
+    SetError(error, "a password must not be empty");
+    return {};
+  }
+  std::string hash = HashPassword(password);
+  if (hash.empty()) SetError(error, "the password could not be hashed");
+  return hash;
+}
+
+void LogItemLimit(int32_t owner, int64_t limit, const char* refused) {
+  LogLine("user " + std::to_string(owner) + " has reached the limit of " + std::to_string(limit) + " items; " +
+          refused + " was refused");
+}
+
 bool Tighten(int fd, const std::string& path, std::string* error) {
   struct stat st {};
   if (fstat(fd, &st) != 0) {
@@ -235,9 +252,7 @@ struct ServerStore::Impl {
   bool RoomForOne(int32_t owner) {
     const int64_t n = Count(owner);
     if (n >= 0 && n < item_limit.load()) return true;
-    if (n >= 0)
-      LogLine("user " + std::to_string(owner) + " has reached the limit of " + std::to_string(item_limit.load()) +
-              " items; a new item was refused");
+    if (n >= 0) LogItemLimit(owner, item_limit.load(), "a new item");
     return false;
   }
 
@@ -462,15 +477,8 @@ bool ServerStore::AddUser(const std::string& name, const std::string& display, c
     SetError(error, "user IDs are positive");
     return false;
   }
-  if (password.empty()) {
-    SetError(error, "a password must not be empty");
-    return false;
-  }
-  const std::string hash = HashPassword(password);
-  if (hash.empty()) {
-    SetError(error, "the password could not be hashed");
-    return false;
-  }
+  const std::string hash = NewHash(password, error);
+  if (hash.empty()) return false;
   std::lock_guard<std::mutex> lock(impl_->mu);
   if (impl_->Find(name)) {
     SetError(error, "a user with that name exists already");
@@ -526,15 +534,8 @@ bool ServerStore::RemoveUser(const std::string& name, std::string* error) {
 }
 
 bool ServerStore::SetPassword(const std::string& name, const std::string& password, std::string* error) {
-  if (password.empty()) {
-    SetError(error, "a password must not be empty");
-    return false;
-  }
-  const std::string hash = HashPassword(password);
-  if (hash.empty()) {
-    SetError(error, "the password could not be hashed");
-    return false;
-  }
+  const std::string hash = NewHash(password, error);
+  if (hash.empty()) return false;
   std::lock_guard<std::mutex> lock(impl_->mu);
   return impl_->UpdateUser(name, "UPDATE users SET password = ? WHERE id = ?",
                            [&](Stmt& q) { q.Text(1, hash); }, "the password could not be changed", error);
@@ -709,8 +710,7 @@ int ServerStore::ApplyUpload(int32_t owner, const ItemSource& source) {
     });
   });
   if (over_limit) {
-    LogLine("user " + std::to_string(owner) + " has reached the limit of " + std::to_string(impl_->item_limit.load()) +
-            " items; an upload was refused");
+    LogItemLimit(owner, impl_->item_limit.load(), "an upload");
     return kUploadOverLimit;
   }
   return ok ? applied : kUploadFailed;
