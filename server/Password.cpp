@@ -49,6 +49,11 @@ void Compress(uint32_t h[8], const uint8_t* block) {
 
 constexpr int kLegacyRounds = 1000;
 
+// An Argon2id string that fits libsodium's buffer with its terminator.
+bool IsArgon2Form(std::string_view stored) {
+  return stored.substr(0, 10) == "$argon2id$" && stored.size() < crypto_pwhash_STRBYTES;
+}
+
 std::string Digest(std::string_view salt, std::string_view password) {
   std::string buf(salt);
   buf.append(password);
@@ -109,14 +114,13 @@ std::string HashPassword(std::string_view password) {
 
 bool CheckPassword(std::string_view password, std::string_view stored) {
   if (stored.substr(0, 3) == "v1$") return CheckLegacyPassword(password, stored);
-  if (stored.substr(0, 10) != "$argon2id$" || stored.size() >= crypto_pwhash_STRBYTES || !PasswordHashingReady())
-    return false;
+  if (!IsArgon2Form(stored) || !PasswordHashingReady()) return false;
   const std::string z(stored);  // libsodium wants a terminated string
   return crypto_pwhash_str_verify(z.c_str(), password.data(), password.size()) == 0;
 }
 
 bool NeedsRehash(std::string_view stored) {
-  if (stored.substr(0, 10) != "$argon2id$" || stored.size() >= crypto_pwhash_STRBYTES) return true;
+  if (!IsArgon2Form(stored)) return true;
   const std::string z(stored);
   return crypto_pwhash_str_needs_rehash(z.c_str(), kPasswordOpsLimit, kPasswordMemLimit) != 0;
 }
