@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <charconv>
 #include <iostream>
 #include <map>
 #include <optional>
@@ -66,13 +65,6 @@ bool HasFlag(const Parsed& p, const char* f) {
   for (const auto& x : p.flags)
     if (x == f) return true;
   return false;
-}
-
-std::optional<long long> Number(const std::string& s, long long lo, long long hi) {
-  long long v = 0;
-  const auto [ptr, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
-  if (ec != std::errc() || ptr != s.data() + s.size() || v < lo || v > hi) return std::nullopt;
-  return v;
 }
 
 // Names and passwords are typed as UTF-8 and kept as the CP932 bytes the
@@ -307,7 +299,7 @@ int RunCli(const std::vector<std::string>& args, std::istream& in, std::ostream&
     if (auto it = p.options.find("--display"); it != p.options.end() && !ToWire(it->second, display, err)) return 1;
     int32_t id = 0;
     if (auto it = p.options.find("--id"); it != p.options.end()) {
-      const auto v = Number(it->second, 1, INT32_MAX);
+      const auto v = ParseNumber(it->second, 1, INT32_MAX);
       if (!v) return Fail(err, "--id takes a positive number");
       id = static_cast<int32_t>(*v);
     }

@@ -93,11 +93,12 @@ bool Apply(const Entry& e, const std::string& raw, const std::string& where, Set
       return false;
     }
   } else if (e.kind == Kind::Number) {
-    const auto [ptr, ec] = std::from_chars(v.data(), v.data() + v.size(), n);
-    if (v.empty() || ec != std::errc() || ptr != v.data() + v.size() || n < e.lo || n > e.hi) {
+    const auto parsed = ParseNumber(v, e.lo, e.hi);
+    if (!parsed) {
       error = where + ": " + e.name + " takes " + std::to_string(e.lo) + " to " + std::to_string(e.hi);
       return false;
     }
+    n = *parsed;
   } else if (v.empty()) {
     error = where + ": " + e.name + " must not be empty";
     return false;
@@ -142,6 +143,13 @@ bool ReadConfig(const std::string& path, Settings& s, std::string& error) {
 }
 
 }  // namespace
+
+std::optional<long long> ParseNumber(const std::string& s, long long lo, long long hi) {
+  long long v = 0;
+  const auto [ptr, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+  if (ec != std::errc() || ptr != s.data() + s.size() || v < lo || v > hi) return std::nullopt;
+  return v;
+}
 
 EnvLookup ProcessEnvironment() {
   return [](const std::string& name) -> std::optional<std::string> {

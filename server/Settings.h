@@ -33,6 +33,10 @@ bool IsSettingFlag(const std::string& option);
 bool ResolveSettings(const std::map<std::string, std::string>& options, const EnvLookup& env, Settings& out,
                      std::string& error);
 
+// A whole decimal number (an optional minus sign, then only digits) within
+// lo..hi.
+std::optional<long long> ParseNumber(const std::string& s, long long lo, long long hi);
+
 // The settings part of --help, one entry per setting.
 std::string SettingsUsage();
 
