@@ -20,6 +20,15 @@ std::string KnownKey(const std::string& address, const std::string& name) { retu
 
 std::string From(const std::string& address) { return address.empty() ? "an unknown address" : address; }
 
+// Makes room in a table that has reached `max` entries: first by removing
+// what `stale` names, then, when that was not enough, everything.
+template <class Table, class Stale>
+void MakeRoom(Table& table, std::size_t max, Stale stale) {
+  if (table.size() < max) return;
+  std::erase_if(table, stale);
+  if (table.size() >= max) table.clear();
+}
+
 std::ptrdiff_t HashingSlots() {
   const unsigned n = std::thread::hardware_concurrency();
   return std::clamp<std::ptrdiff_t>(n, 2, 8);
@@ -59,9 +68,7 @@ void SignInGuard::Forget(std::unordered_map<std::string, Count>& table, int64_t 
   if (table.size() < o_.max_entries) return;
   std::erase_if(table, [&](const auto& e) { return now - e.second.last_ms > o_.forget_ms; });
   // Still full: keep the counts that hold something back.
-  if (table.size() >= o_.max_entries)
-    std::erase_if(table, [&](const auto& e) { return e.second.failures <= o_.free_failures; });
-  if (table.size() >= o_.max_entries) table.clear();
+  MakeRoom(table, o_.max_entries, [&](const auto& e) { return e.second.failures <= o_.free_failures; });
 }
 
 SignInGuard::Count& SignInGuard::At(const std::string& key, int64_t now) {
@@ -118,10 +125,7 @@ bool SignInGuard::Cached(const std::string& hash, const std::string& password, i
 
 void SignInGuard::Remember(const std::string& hash, const std::string& password, int64_t now) {
   if (!PasswordHashingReady()) return;
-  if (cache_.size() >= o_.max_entries) {
-    std::erase_if(cache_, [&](const auto& e) { return e.second <= now; });
-    if (cache_.size() >= o_.max_entries) cache_.clear();
-  }
+  MakeRoom(cache_, o_.max_entries, [&](const auto& e) { return e.second <= now; });
   cache_[CacheKey(hash, password)] = now + o_.cache_ms;
 }
 
@@ -192,38 +196,33 @@ GuardOutcome SignInGuard::SignInAs(ServerStore& store, const std::string& name, 
     for (const Candidate& d : creds->delegates) delegates.push_back(&d);
   }
 
-  // A correct password seen lately needs no slow hash.
+  // The user's own hash first, then the delegates' in ID order: the first
+  // that `matches` decides who signs in.
   int32_t actor = 0;
   const std::string* used_hash = nullptr;
   std::string actor_name;
-  {
-    std::lock_guard<std::mutex> lock(mu_);
-    if (Cached(creds->hash, password, now)) {
+  auto first_match = [&](auto&& matches) {
+    if (matches(creds->hash)) {
       actor = creds->user.id;
       used_hash = &creds->hash;
+      return true;
     }
     for (const Candidate* d : delegates)
-      if (!actor && Cached(d->hash, password, now)) {
+      if (matches(d->hash)) {
         actor = d->id;
         used_hash = &d->hash;
         actor_name = d->name;
+        return true;
       }
+    return false;
+  };
+  // A correct password seen lately needs no slow hash.
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    first_match([&](const std::string& hash) { return Cached(hash, password, now); });
   }
-  bool fresh_check = false;
-  if (!actor && Verify(password, creds->hash)) {
-    actor = creds->user.id;
-    used_hash = &creds->hash;
-    fresh_check = true;
-  }
-  for (const Candidate* d : delegates) {
-    if (actor) break;
-    if (Verify(password, d->hash)) {
-      actor = d->id;
-      used_hash = &d->hash;
-      actor_name = d->name;
-      fresh_check = true;
-    }
-  }
+  const bool fresh_check =
+      !actor && first_match([&](const std::string& hash) { return Verify(password, hash); });
   now = Now();
 
   int failures = 0;
@@ -240,10 +239,7 @@ GuardOutcome SignInGuard::SignInAs(ServerStore& store, const std::string& name, 
       out.delay_ms = DelayFor(o_, failures);
     } else {
       p.failures = 0;
-      if (known_.size() >= o_.max_entries) {
-        std::erase_if(known_, [&](const auto& e) { return now - e.second > o_.known_ms; });
-        if (known_.size() >= o_.max_entries) known_.clear();
-      }
+      MakeRoom(known_, o_.max_entries, [&](const auto& e) { return now - e.second > o_.known_ms; });
       known_[KnownKey(address, name)] = now;
       if (!actor_name.empty()) {
         if (auto it = counts_.find(PairKey(address, actor_name)); it != counts_.end()) it->second.failures = 0;
