@@ -64,9 +64,8 @@ SessionResult Finish(SessionEnd end, int32_t request, int32_t answer = 0) {
   return SessionResult{end, request, answer, false};
 }
 
-SessionResult Unread(Got got, int32_t request) {
-  return Finish(got == Got::NoMemory ? SessionEnd::Overloaded : SessionEnd::Malformed, request);
-}
+// How a session ends on a record it could not take.
+SessionEnd Unread(Got got) { return got == Got::NoMemory ? SessionEnd::Overloaded : SessionEnd::Malformed; }
 
 bool WriteEndOfList(OutStream& out) {
   ScheduleItem end;
@@ -86,7 +85,7 @@ struct Conversation {
 SessionResult ItemRequest(Conversation& c, int32_t code) {
   std::string text;
   const Got got = ReadClientText(c.in, c.env.limits, c.lease, 0, text);
-  if (got != Got::Record) return Unread(got, code);
+  if (got != Got::Record) return Finish(Unread(got), code);
   ScheduleItem item = BlankItem();
   DecodeRecordText(text, item);
   // Authenticate hands out a delegated sign-in only to a permitted actor;
@@ -122,7 +121,7 @@ SessionResult Upload(Conversation& c) {
   std::string text;
   for (;;) {
     const Got got = ReadClientText(c.in, limits, c.lease, stage.MemoryHeld(), text);
-    if (got != Got::Record) return failed(got == Got::NoMemory ? SessionEnd::Overloaded : SessionEnd::Malformed);
+    if (got != Got::Record) return failed(Unread(got));
     ScheduleItem item = BlankItem();
     DecodeRecordText(text, item);
     if (item.SyncFlag == SyncEndOfList) break;
