@@ -27,13 +27,14 @@ class ApprovalsHolder final : public QObject {
 // Each part of the program puts its commands on the frame here, before
 // start-up runs.
 void WireCommands(CMainFrame& frame) {
+  // One set of approvals: programs entered in the item dialog count as
+  // approved by this user, and the minute tick starts programs by it.
+  auto approvals = std::make_unique<shell::SettingsApprovals>();
   frame.setMinuteTick(shell::MakeMinuteTick(
       &frame, frame.state(), frame.store(), [&frame] { return frame.programFolder(); },
-      frame.host()));
-  // Programs entered in the item dialog count as approved by this user.
-  auto approvals = std::make_unique<shell::SettingsApprovals>();
+      frame.host(), *approvals));
   WireItemCommands(frame, approvals.get());
-  // Made after the item commands, so it is deleted after them.
+  // Made after the tick and the item commands, so it is deleted after them.
   new ApprovalsHolder(&frame, std::move(approvals));
   WireGroupSide(frame);
 }

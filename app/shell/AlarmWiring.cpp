@@ -7,7 +7,6 @@
 
 #include "app/shell/AlarmDispatcher.h"
 #include "app/shell/QtRunQuestion.h"
-#include "app/shell/SettingsApprovals.h"
 
 namespace kv::shell {
 
@@ -16,9 +15,10 @@ namespace {
 class MinuteTick final : public QObject {
  public:
   MinuteTick(QWidget* owner, ViewState& state, ItemStore& store,
-             std::function<std::string()> program_folder, ViewHost& host)
+             std::function<std::string()> program_folder, ViewHost& host, ExecuteApprovals& approvals)
       : QObject(owner),
         question_(owner),
+        approvals_(approvals),
         state_(state),
         store_(store),
         program_folder_(std::move(program_folder)),
@@ -34,7 +34,7 @@ class MinuteTick final : public QObject {
  private:
   PosixProcessStarter starter_;
   QtRunQuestion question_;
-  SettingsApprovals approvals_;
+  ExecuteApprovals& approvals_;
   ViewState& state_;
   ItemStore& store_;
   std::function<std::string()> program_folder_;
@@ -45,8 +45,10 @@ class MinuteTick final : public QObject {
 }  // namespace
 
 std::function<void()> MakeMinuteTick(QWidget* owner, ViewState& state, ItemStore& store,
-                                     std::function<std::string()> program_folder, ViewHost& host) {
-  QPointer<MinuteTick> tick = new MinuteTick(owner, state, store, std::move(program_folder), host);
+                                     std::function<std::string()> program_folder, ViewHost& host,
+                                     ExecuteApprovals& approvals) {
+  QPointer<MinuteTick> tick =
+      new MinuteTick(owner, state, store, std::move(program_folder), host, approvals);
   return [tick] {
     if (tick) tick->Tick();
   };
