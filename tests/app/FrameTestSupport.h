@@ -7,6 +7,7 @@
 #include <QTest>
 #include <QTimer>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -14,6 +15,7 @@
 #include "app/CalenderView.h"
 #include "app/Startup.h"
 #include "app/ui/MessageBox.h"
+#include "store/ItemStore.h"
 #include "sync/SyncClient.h"
 #include "tests/support/TestSupport.h"
 
@@ -53,6 +55,13 @@ class ScratchHome {
   std::string ProgramPath() const { return dir_.path() + "/prog/kalvane"; }
   ScopedClock& clock() { return clock_; }
 
+  // Creates the user's store, signed up with a server on this machine;
+  // left open in `store` for the caller to fill. False when a step failed.
+  bool NewStore(ItemStore& store, const std::string& user, int port, const std::string& password) const {
+    std::filesystem::create_directories(StoreFolder());
+    return store.CreateStore(StorePath()) == 1 && store.WriteSettings(user, "127.0.0.1", port, password) == 1;
+  }
+
  private:
   void Keep(const char* name) {
     const char* v = std::getenv(name);
@@ -77,6 +86,13 @@ inline bool WaitForFrame(app::CCalenderView* view, bool ask = true) {
   QTimer::singleShot(30000, &loop, [&] { loop.exit(1); });
   if (ask) view->invalidateLayout();
   return loop.exec() == 0;
+}
+
+// The day cell that shows `day` in the last layout; -1 when none does.
+inline int DayCellOf(const ViewState& st, const DateTime& day) {
+  for (int i = 0; i < kDayCells; ++i)
+    if (st.CellTable[i].date == day && !st.CellTable[i].rect.IsEmpty()) return i;
+  return -1;
 }
 
 // Waits until the layouts have run again since `runs_before`.

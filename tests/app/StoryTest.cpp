@@ -25,16 +25,16 @@
 #include "app/ServerCall.h"
 #include "app/ui/MessageBox.h"
 #include "app/ui/QtText.h"
-#include "server/Server.h"
-#include "server/ServerStore.h"
 #include "tests/app/DemoItems.h"
 #include "tests/app/FrameTestSupport.h"
+#include "tests/server/LoopbackServer.h"
 
 namespace kv::app {
 namespace {
 
 namespace fs = std::filesystem;
 using test::D;
+using test::DayCellOf;
 using test::J;
 
 QString Q(const std::string& cp932) { return ui::FromCp932(cp932); }
@@ -43,12 +43,6 @@ const ScheduleItem* Find(const ViewState& st, const QString& subject) {
   for (const auto& it : st.VisibleItems)
     if (Q(it.Subject) == subject) return &it;
   return nullptr;
-}
-
-int DayCellOf(const ViewState& st, const DateTime& day) {
-  for (int i = 0; i < kDayCells; ++i)
-    if (st.CellTable[i].date == day && !st.CellTable[i].rect.IsEmpty()) return i;
-  return -1;
 }
 
 bool Inside(const CellRect& inner, const CellRect& outer) {
@@ -74,13 +68,10 @@ QToolButton* ToolButton(CMainFrame& f, Command id) {
 TEST(Story, AMorningWithTheCalendarAndItsServer) {
   test::ScratchHome home(D(2005, 3, 9, 8, 30, 0));
   // The group server knows taro and has one new item for today.
-  test::TempDir server_dir;
-  server::ServerStore server_store;
+  server::test::LoopbackServer server;
   std::string err;
-  ASSERT_TRUE(server_store.Open(server_dir.File("server.db"), &err)) << err;
-  server_store.SetFullSync(false);
   int32_t taro = 0;
-  ASSERT_TRUE(server_store.AddUser("taro", J("山田太郎"), "pw-taro", 0, &taro, &err)) << err;
+  ASSERT_TRUE(server.Start({server::test::Person("taro", &taro)}, {}, {}, &err)) << err;
   ScheduleItem from_server;
   from_server.Subject = J("部長と打ち合わせ");
   from_server.Start = D(2005, 3, 9, 15, 0);
@@ -88,11 +79,7 @@ TEST(Story, AMorningWithTheCalendarAndItsServer) {
   from_server.Index = D(2005, 3, 8, 18, 0, 0);
   from_server.Updated = D(2005, 3, 8, 18, 0, 0);
   from_server.SyncFlag = SyncClean;
-  ASSERT_EQ(server_store.AddItem(taro, from_server), 1);
-  server::ServerConfig cfg;
-  cfg.port = 0;
-  server::Server server(server_store, cfg);
-  ASSERT_TRUE(server.Start(&err)) << err;
+  ASSERT_EQ(server.store.AddItem(taro, from_server), 1);
 
   // Yesterday's calendar: the demo items, signed up with that server.
   fs::create_directories(home.StoreFolder());
@@ -201,7 +188,7 @@ TEST(Story, AMorningWithTheCalendarAndItsServer) {
   for (int ok = store.ReadFirstItem(it); ok; ok = store.ReadNextItem(it))
     if (it.Index == from_server.Index) found = it.SyncFlag == SyncClean;
   EXPECT_TRUE(found);
-  server.Stop();
+  server.server->Stop();
 }
 
 // A server that takes the connection and then says nothing until told.
@@ -266,11 +253,9 @@ class PaintCounter : public QObject {
 TEST(Story, AServerThatDoesNotAnswerNeverFreezesTheWindow) {
   test::ScratchHome home;
   SilentServer silent;
-  fs::create_directories(home.StoreFolder());
   {
     ItemStore store;
-    ASSERT_EQ(store.CreateStore(home.StorePath()), 1);
-    ASSERT_EQ(store.WriteSettings("taro", "127.0.0.1", silent.Port(), "pw"), 1);
+    ASSERT_TRUE(home.NewStore(store, "taro", silent.Port(), "pw"));
   }
   CCalenderApp app;
   PaintCounter counter;
@@ -315,21 +300,12 @@ TEST(Story, AServerThatDoesNotAnswerNeverFreezesTheWindow) {
 
 TEST(Story, ARefusedSignInIsToldOnceAndTheCalendarStillOpens) {
   test::ScratchHome home;
-  test::TempDir server_dir;
-  server::ServerStore server_store;
+  server::test::LoopbackServer server;
   std::string err;
-  ASSERT_TRUE(server_store.Open(server_dir.File("server.db"), &err)) << err;
-  int32_t taro = 0;
-  ASSERT_TRUE(server_store.AddUser("taro", J("山田太郎"), "right", 0, &taro, &err)) << err;
-  server::ServerConfig cfg;
-  cfg.port = 0;
-  server::Server server(server_store, cfg);
-  ASSERT_TRUE(server.Start(&err)) << err;
-  fs::create_directories(home.StoreFolder());
+  ASSERT_TRUE(server.Start({{"taro", J("山田太郎"), "right", nullptr}}, {}, {}, &err)) << err;
   {
     ItemStore store;
-    ASSERT_EQ(store.CreateStore(home.StorePath()), 1);
-    ASSERT_EQ(store.WriteSettings("taro", "127.0.0.1", server.Port(), "wrong"), 1);
+    ASSERT_TRUE(home.NewStore(store, "taro", server.Port(), "wrong"));
     ScheduleItem it;
     it.Subject = "local";
     it.Index = D(2005, 3, 1);
@@ -350,7 +326,7 @@ TEST(Story, ARefusedSignInIsToldOnceAndTheCalendarStillOpens) {
   f.runCommand(Command::Today);
   ASSERT_EQ(f.state().VisibleItems.size(), 1u);
   EXPECT_EQ(f.state().VisibleItems[0].SyncFlag, SyncPending);  // nothing went up
-  server.Stop();
+  server.server->Stop();
 }
 
 }  // namespace

@@ -12,7 +12,6 @@
 #include <QTest>
 #include <QTimer>
 #include <cstdlib>
-#include <filesystem>
 #include <functional>
 
 #include "app/CalenderApp.h"
@@ -22,15 +21,14 @@
 #include "app/ui/MessageBox.h"
 #include "app/ui/QtText.h"
 #include "edit/ItemClipboard.h"
-#include "server/Server.h"
-#include "server/ServerStore.h"
 #include "tests/app/FrameTestSupport.h"
+#include "tests/server/LoopbackServer.h"
 
 namespace kv::app {
 namespace {
 
-namespace fs = std::filesystem;
 using test::D;
+using test::DayCellOf;
 using test::J;
 
 void Shot(QWidget* w, const char* name) {
@@ -67,12 +65,6 @@ std::vector<ScheduleItem> Rows(ItemStore& store) {
   return out;
 }
 
-int DayCellOf(const ViewState& st, const DateTime& day) {
-  for (int i = 0; i < kDayCells; ++i)
-    if (st.CellTable[i].date == day && !st.CellTable[i].rect.IsEmpty()) return i;
-  return -1;
-}
-
 // An empty spot low in a month cell: below the day number and any lines.
 QPoint EmptySpot(const ViewState& st, const DateTime& day) {
   const CellRect r = st.CellTable[DayCellOf(st, day)].rect;
@@ -90,22 +82,13 @@ QPoint LineOf(const ViewState& st, const std::string& subject) {
 TEST(ItemStory, AddEditCopyPasteAndDeleteInTheWindow) {
   test::ScratchHome home(D(2005, 3, 9, 10, 0, 0));
   ItemClipboard::Instance().Clear();
-  test::TempDir server_dir;
-  server::ServerStore server_store;
+  server::test::LoopbackServer server;
   std::string err;
-  ASSERT_TRUE(server_store.Open(server_dir.File("server.db"), &err)) << err;
-  server_store.SetFullSync(false);
   int32_t taro = 0;
-  ASSERT_TRUE(server_store.AddUser("taro", J("山田太郎"), "pw-taro", 0, &taro, &err)) << err;
-  server::ServerConfig cfg;
-  cfg.port = 0;
-  server::Server server(server_store, cfg);
-  ASSERT_TRUE(server.Start(&err)) << err;
-  fs::create_directories(home.StoreFolder());
+  ASSERT_TRUE(server.Start({server::test::Person("taro", &taro)}, {}, {}, &err)) << err;
   {
     ItemStore store;
-    ASSERT_EQ(store.CreateStore(home.StorePath()), 1);
-    ASSERT_EQ(store.WriteSettings("taro", "127.0.0.1", server.Port(), "pw-taro"), 1);
+    ASSERT_TRUE(home.NewStore(store, "taro", server.Port(), "pw-taro"));
   }
 
   CCalenderApp app;
@@ -146,7 +129,7 @@ TEST(ItemStory, AddEditCopyPasteAndDeleteInTheWindow) {
   EXPECT_EQ(rows[0].Alarm, 1800);
   EXPECT_EQ(rows[0].AlarmTime, D(2005, 3, 15, 9, 30, 0));
   EXPECT_EQ(rows[0].SyncFlag, SyncClean);
-  ASSERT_EQ(server_store.LiveItems(taro).size(), 1u);
+  ASSERT_EQ(server.store.LiveItems(taro).size(), 1u);
   ASSERT_TRUE(test::LaidOutAgain(f.view(), runs));
   Shot(&f, "story_1_added");
 
@@ -178,7 +161,7 @@ TEST(ItemStory, AddEditCopyPasteAndDeleteInTheWindow) {
   EXPECT_EQ(rows[0].End, D(2005, 3, 15, 12, 0, 0));
   EXPECT_EQ(rows[0].Updated, D(2005, 3, 9, 10, 1, 0));
   EXPECT_EQ(rows[0].SyncFlag, SyncClean);
-  ASSERT_EQ(server_store.FindItem(taro, index)->Desc, J("保険証を忘れずに"));
+  ASSERT_EQ(server.store.FindItem(taro, index)->Desc, J("保険証を忘れずに"));
   ASSERT_TRUE(test::LaidOutAgain(f.view(), runs));
 
   // 3. Selected, copied, another day chosen, pasted. The keys go to the
@@ -200,7 +183,7 @@ TEST(ItemStory, AddEditCopyPasteAndDeleteInTheWindow) {
   EXPECT_EQ(rows[1].End, D(2005, 3, 22, 12, 0, 0));
   EXPECT_NE(rows[1].Index, index);
   EXPECT_EQ(rows[1].SyncFlag, SyncClean);
-  EXPECT_EQ(server_store.LiveItems(taro).size(), 2u);
+  EXPECT_EQ(server.store.LiveItems(taro).size(), 2u);
   ASSERT_TRUE(test::LaidOutAgain(f.view(), runs));
   Shot(&f, "story_3_pasted");
 
@@ -221,15 +204,15 @@ TEST(ItemStory, AddEditCopyPasteAndDeleteInTheWindow) {
   EXPECT_EQ(rows[0].SyncFlag, SyncDeleted);
   EXPECT_EQ(rows[0].Updated, D(2005, 3, 9, 10, 2, 0));
   EXPECT_EQ(rows[1].SyncFlag, SyncClean);
-  EXPECT_EQ(server_store.FindItem(taro, index)->SyncFlag, SyncDeleted);
-  EXPECT_EQ(server_store.LiveItems(taro).size(), 1u);
+  EXPECT_EQ(server.store.FindItem(taro, index)->SyncFlag, SyncDeleted);
+  EXPECT_EQ(server.store.LiveItems(taro).size(), 1u);
   ASSERT_TRUE(test::LaidOutAgain(f.view(), runs));
   Shot(&f, "story_4_deleted");
   EXPECT_TRUE(ui::MessageBox::takeShownTexts().isEmpty());
   EXPECT_EQ(st.DrawEnabled, 1);
 
   f.action(Command::Exit)->trigger();
-  server.Stop();
+  server.server->Stop();
 }
 
 }  // namespace

@@ -8,10 +8,9 @@
 #include <thread>
 
 #include "edit/ItemCommands.h"
-#include "server/Server.h"
-#include "server/ServerStore.h"
 #include "sync/SyncClient.h"
 #include "tests/edit/EditFakes.h"
+#include "tests/server/LoopbackServer.h"
 #include "tests/sync/SyncTestSupport.h"
 
 namespace kv {
@@ -23,41 +22,27 @@ const DateTime kT0 = D(2004, 1, 10, 9, 0, 0);
 
 struct World {
   ScopedClock clock{kT0};
-  TempDir dir;
-  server::ServerStore store;
-  std::unique_ptr<server::Server> server;
+  server::test::LoopbackServer net;
+  server::ServerStore& store = net.store;
+  std::unique_ptr<server::Server>& server = net.server;
   int32_t taro = 0, hanako = 0;
   World() {
-    std::string err;
-    EXPECT_TRUE(store.Open(dir.File("server.db"), &err)) << err;
-    store.SetFullSync(false);
-    EXPECT_TRUE(store.AddUser("taro", J("山田太郎"), "pw-taro", 0, &taro, &err)) << err;
-    EXPECT_TRUE(store.AddUser("hanako", J("佐藤花子"), "pw-hanako", 0, &hanako, &err)) << err;
-    EXPECT_TRUE(store.Grant("taro", "hanako", &err)) << err;  // taro may write hanako's items
     server::ServerConfig cfg;
-    cfg.port = 0;
     cfg.idle_timeout_ms = 2000;
     cfg.stop_grace_ms = 1000;
-    server = std::make_unique<server::Server>(store, cfg);
-    EXPECT_TRUE(server->Start(&err)) << err;
+    std::string err;
+    // taro may write hanako's items.
+    EXPECT_TRUE(net.Start({server::test::Person("taro", &taro), server::test::Person("hanako", &hanako)},
+                          {{"taro", "hanako"}}, cfg, &err))
+        << err;
   }
   // An upload has no answer: wait until the server has finished every
   // connection it took.
   void Settle() {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (std::chrono::steady_clock::now() < until) {
-      const server::ServerStats s = server->Stats();
-      if (s.completed + s.refused + s.malformed + s.write_failed + s.timed_out >= s.connections)
-        return;
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    ADD_FAILURE() << "the server did not finish its connections";
+    if (!server::test::Settle(*server, std::chrono::seconds(20)))
+      ADD_FAILURE() << "the server did not finish its connections";
   }
-  std::map<std::string, std::string> ServerLive(int32_t user) {
-    std::map<std::string, std::string> m;
-    for (const auto& it : store.LiveItems(user)) m[it.Index.ToString()] = it.Subject;
-    return m;
-  }
+  std::map<std::string, std::string> ServerLive(int32_t user) { return net.Live(user); }
 };
 
 // One user's calendar program: its store, view state and connection, with

@@ -1,19 +1,16 @@
 #pragma once
 // Shared by the group tests: the reference server on loopback with three
 // users, and a secret service in memory.
-#include <chrono>
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 
 #include <gtest/gtest.h>
 
 #include "app/group/PasswordKeeper.h"
-#include "server/Server.h"
-#include "server/ServerStore.h"
 #include "store/ItemStore.h"
+#include "tests/server/LoopbackServer.h"
 #include "tests/support/TestSupport.h"
 
 namespace kv::test {
@@ -21,35 +18,23 @@ namespace kv::test {
 // taro, hanako and jiro; hanako may write taro's items.
 struct Team {
   ScopedClock clock;
-  explicit Team(DateTime now) : clock(now) { Setup(); }
-  TempDir dir;
-  server::ServerStore store;
-  std::unique_ptr<server::Server> server;
+  server::test::LoopbackServer net;
+  server::ServerStore& store = net.store;
+  std::unique_ptr<server::Server>& server = net.server;
   int32_t taro = 0, hanako = 0, jiro = 0;
-  void Setup() {
-    std::string err;
-    EXPECT_TRUE(store.Open(dir.File("server.db"), &err)) << err;
-    store.SetFullSync(false);
-    EXPECT_TRUE(store.AddUser("taro", J("山田太郎"), "pw-taro", 0, &taro, &err)) << err;
-    EXPECT_TRUE(store.AddUser("hanako", J("佐藤花子"), "pw-hanako", 0, &hanako, &err)) << err;
-    EXPECT_TRUE(store.AddUser("jiro", J("鈴木次郎"), "pw-jiro", 0, &jiro, &err)) << err;
-    EXPECT_TRUE(store.Grant("hanako", "taro", &err)) << err;  // hanako may write taro's items
+  explicit Team(DateTime now) : clock(now) {
     server::ServerConfig cfg;
-    cfg.port = 0;
     cfg.idle_timeout_ms = 2000;
     cfg.stop_grace_ms = 1000;
-    server = std::make_unique<server::Server>(store, cfg);
-    EXPECT_TRUE(server->Start(&err)) << err;
+    std::string err;
+    using server::test::Person;
+    EXPECT_TRUE(net.Start({Person("taro", &taro), Person("hanako", &hanako), Person("jiro", &jiro)},
+                          {{"hanako", "taro"}}, cfg, &err))
+        << err;
   }
   // Uploads have no answer: waits until the server has applied them.
   void Settle() {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (std::chrono::steady_clock::now() < until) {
-      const server::ServerStats s = server->Stats();
-      if (s.completed + s.refused + s.malformed + s.write_failed >= s.connections) return;
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    ADD_FAILURE() << "the server did not finish its connections";
+    if (!server::test::Settle(*server)) ADD_FAILURE() << "the server did not finish its connections";
   }
 };
 

@@ -89,31 +89,21 @@ struct Client {
 
 struct Fixture {
   ScopedClock clock{kStart};
-  TempDir dir;
-  ServerStore store;
-  std::unique_ptr<Server> server;
+  LoopbackServer net;
+  ServerStore& store = net.store;
+  std::unique_ptr<Server>& server = net.server;
   int32_t taro = 0, hanako = 0, jiro = 0;
   Fixture() {
-    std::string err;
-    EXPECT_TRUE(store.Open(dir.File("server.db"), &err)) << err;
-    store.SetFullSync(false);
-    EXPECT_TRUE(store.AddUser("taro", J("山田太郎"), "pw-taro", 0, &taro, &err)) << err;
-    EXPECT_TRUE(store.AddUser("hanako", J("佐藤花子"), "pw-hanako", 0, &hanako, &err)) << err;
-    EXPECT_TRUE(store.AddUser("jiro", J("鈴木次郎"), "pw-jiro", 0, &jiro, &err)) << err;
-    EXPECT_TRUE(store.Grant("taro", "hanako", &err)) << err;
     ServerConfig cfg;
-    cfg.port = 0;
     cfg.idle_timeout_ms = 400;
     cfg.stop_grace_ms = 1000;
-    server = std::make_unique<Server>(store, cfg);
-    EXPECT_TRUE(server->Start(&err)) << err;
+    std::string err;
+    EXPECT_TRUE(net.Start({Person("taro", &taro), Person("hanako", &hanako), Person("jiro", &jiro)},
+                          {{"taro", "hanako"}}, cfg, &err))
+        << err;
   }
-  uint16_t Port() const { return server->Port(); }
-  std::map<std::string, std::string> ServerLive(int32_t user) {
-    std::map<std::string, std::string> m;
-    for (const auto& it : store.LiveItems(user)) m[it.Index.ToString()] = it.Subject;
-    return m;
-  }
+  uint16_t Port() const { return net.Port(); }
+  std::map<std::string, std::string> ServerLive(int32_t user) { return net.Live(user); }
 };
 
 TEST(ServerIntegration, TwoClientsOfOneUserStayInStep) {

@@ -36,22 +36,17 @@ ScheduleItem Item(int n, const std::string& subject = "item") {
 
 struct Fixture {
   ScopedClock clock{kNow};
-  TempDir dir;
-  ServerStore store;
-  std::unique_ptr<Server> server;
+  LoopbackServer net;
+  ServerStore& store = net.store;
+  std::unique_ptr<Server>& server = net.server;
   int32_t taro = 0, hanako = 0;
   explicit Fixture(ServerConfig cfg = {}) {
     std::string err;
-    EXPECT_TRUE(store.Open(dir.File("server.db"), &err)) << err;
-    store.SetFullSync(false);
-    EXPECT_TRUE(store.AddUser("taro", "", "pw-taro", 0, &taro, &err)) << err;
-    EXPECT_TRUE(store.AddUser("hanako", "", "pw-hanako", 0, &hanako, &err)) << err;
-    EXPECT_TRUE(store.Grant("taro", "hanako", &err)) << err;
-    cfg.port = 0;
-    server = std::make_unique<Server>(store, cfg);
-    EXPECT_TRUE(server->Start(&err)) << err;
+    EXPECT_TRUE(net.Start({{"taro", "", "pw-taro", &taro}, {"hanako", "", "pw-hanako", &hanako}},
+                          {{"taro", "hanako"}}, cfg, &err))
+        << err;
   }
-  uint16_t Port() const { return server->Port(); }
+  uint16_t Port() const { return net.Port(); }
 };
 
 // A real client of its own, with the few seconds' patience of a user.

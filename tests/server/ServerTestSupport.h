@@ -1,7 +1,8 @@
 #pragma once
 // Byte-level helpers for talking to the server as a raw client: the wire
 // pieces of a conversation, sockets from a chosen loopback address, and
-// how the server ended a connection.
+// how the server ended a connection. Settle and the loopback server come
+// with it.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -20,6 +21,7 @@
 #include "model/ScheduleItem.h"
 #include "server/Server.h"
 #include "sync/RequestCodes.h"
+#include "tests/server/LoopbackServer.h"
 #include "sync/WireRecord.h"
 #include "sync/WireStream.h"
 
@@ -118,19 +120,6 @@ inline const char* ToString(Ending e) {
     case Ending::Reset: return "reset";
     default: return "still open";
   }
-}
-
-// Waits (at most ten seconds) until every connection the server took has
-// ended; false if some never did. An upload has no answer, and the
-// counts of a refusal are made after it was sent.
-inline bool Settle(const Server& server) {
-  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (std::chrono::steady_clock::now() < until) {
-    const ServerStats s = server.Stats();
-    if (s.ended >= s.connections) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return false;
 }
 
 // This process's resident memory now, from /proc/self/status (KiB).
