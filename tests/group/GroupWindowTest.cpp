@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QEventLoop>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QTest>
@@ -19,6 +18,7 @@
 #include "app/ui/MessageBox.h"
 #include "app/ui/QtText.h"
 #include "sync/SyncClient.h"
+#include "tests/app/FrameTestSupport.h"
 #include "tests/dialogs/DialogTestSupport.h"
 #include "tests/group/GroupTestSupport.h"
 #include "view/HitTest.h"
@@ -29,12 +29,11 @@ namespace {
 using namespace kv::test;
 using ui::MessageBox;
 
-bool WaitForFrame(CCalenderView* view) {
-  QEventLoop loop;
-  QObject::connect(view, &CCalenderView::framePainted, &loop, &QEventLoop::quit);
-  QTimer::singleShot(20000, &loop, [&] { loop.exit(1); });
+// A repaint, and a fresh frame from it: only what was asked for before
+// is laid out again.
+bool Repainted(CCalenderView* view) {
   view->update();
-  return loop.exec() == 0;
+  return WaitForFrame(view, false);
 }
 
 TEST(GroupWindow, TheOtherUsersWeekFromStartToChoice) {
@@ -69,7 +68,7 @@ TEST(GroupWindow, TheOtherUsersWeekFromStartToChoice) {
   ASSERT_TRUE(app.InitInstance(QCoreApplication::applicationFilePath().toStdString()));
   CMainFrame& f = *app.mainFrame();
   f.resize(1000, 700);
-  ASSERT_TRUE(WaitForFrame(f.view()));
+  ASSERT_TRUE(Repainted(f.view()));
   EXPECT_EQ(GlobalConnection().Password, "pw-hanako");  // from the row: no secret service here
   EXPECT_EQ(f.state().Online, 1);
 
@@ -83,7 +82,7 @@ TEST(GroupWindow, TheOtherUsersWeekFromStartToChoice) {
   EXPECT_EQ(f.state().OwnDisplayName, J("佐藤花子"));
   ASSERT_EQ(f.state().ReferenceItems.size(), 1u);
   EXPECT_EQ(f.state().ReferenceItems[0].Subject, "");  // masked by the server too
-  ASSERT_TRUE(WaitForFrame(f.view()));
+  ASSERT_TRUE(Repainted(f.view()));
   EXPECT_EQ(f.view()->layoutRuns(), runs + 1);  // one drawing, after the fetch
   const UserEntry jiro = f.state().ReferenceUsers[1];
   ASSERT_GT(jiro.RowBottom, jiro.RowTop);
@@ -137,7 +136,7 @@ TEST(GroupWindow, TheOtherUsersWeekFromStartToChoice) {
   f.store().LoadUserList(saved);
   ASSERT_EQ(saved.size(), 1u);
   EXPECT_EQ(saved[0].UserName, "taro");
-  ASSERT_TRUE(WaitForFrame(f.view()));
+  ASSERT_TRUE(Repainted(f.view()));
 }
 
 }  // namespace
