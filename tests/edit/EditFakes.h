@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "edit/ItemCommands.h"
+#include "tests/support/MemoryApprovals.h"
 #include "tests/support/TestSupport.h"
 #include "view/StoreLoad.h"
 
@@ -84,19 +85,6 @@ class Messages final : public MessageSink {
  public:
   std::vector<std::string> texts;  // CP932
   void ShowMessage(const std::string& t) override { texts.push_back(t); }
-};
-
-class MemoryApprovals final : public ExecuteApprovals {
- public:
-  std::map<std::pair<std::string, std::string>, bool> remembered;
-  Answer Lookup(const DateTime& index, const std::string& execute) const override {
-    auto it = remembered.find({index.ToString(), execute});
-    if (it == remembered.end()) return Answer::Unknown;
-    return it->second ? Answer::Approved : Answer::Refused;
-  }
-  void Remember(const DateTime& index, const std::string& execute, bool approved) override {
-    remembered[{index.ToString(), execute}] = approved;
-  }
 };
 
 inline std::vector<ScheduleItem> Rows(ItemStore& store) {

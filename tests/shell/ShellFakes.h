@@ -11,7 +11,7 @@
 
 #include "app/shell/ProcessStarter.h"
 #include "app/shell/RunQuestion.h"
-#include "edit/ExecuteApprovals.h"
+#include "tests/support/MemoryApprovals.h"
 #include "view/ViewHost.h"
 
 namespace kv::test {
@@ -74,20 +74,6 @@ class FakeQuestion final : public shell::RunQuestion {
     const bool a = answers.front();
     answers.pop_front();
     return a;
-  }
-};
-
-class MemoryApprovals final : public ExecuteApprovals {
- public:
-  std::map<std::pair<int64_t, std::string>, bool> answers;
-
-  Answer Lookup(const DateTime& index, const std::string& execute) const override {
-    auto it = answers.find({index.LinearSeconds(), execute});
-    if (it == answers.end()) return Answer::Unknown;
-    return it->second ? Answer::Approved : Answer::Refused;
-  }
-  void Remember(const DateTime& index, const std::string& execute, bool approved) override {
-    answers[{index.LinearSeconds(), execute}] = approved;
   }
 };
 
