@@ -31,13 +31,16 @@ std::string DayText(const DateTime& d) {
 std::string Num(int64_t v) { return std::to_string(v); }
 
 using Pages = RepeatPagesData;
-constexpr PageField kDaily[] = {{1080, 1, 32767, &Pages::daily_interval}};
-constexpr PageField kWeekly[] = {{1081, 1, 32767, &Pages::weekly_interval}};
-constexpr PageField kMonthDay[] = {{1089, 1, 32767, &Pages::month_day_interval}, {1090, 1, 31, &Pages::month_day}};
-constexpr PageField kMonthWeekday[] = {{1091, 1, 32767, &Pages::month_weekday_interval}};
+using Rule = RepeatRule;
+constexpr PageField kDaily[] = {{1080, 1, 32767, &Pages::daily_interval, &Rule::RepX}};
+constexpr PageField kWeekly[] = {{1081, 1, 32767, &Pages::weekly_interval, &Rule::RepX}};
+constexpr PageField kMonthDay[] = {{1089, 1, 32767, &Pages::month_day_interval, &Rule::RepX},
+                                   {1090, 1, 31, &Pages::month_day, &Rule::RepY}};
+constexpr PageField kMonthWeekday[] = {{1091, 1, 32767, &Pages::month_weekday_interval, &Rule::RepX}};
 // The day is checked before the month on this page.
-constexpr PageField kYearDay[] = {{1098, 1, 31, &Pages::year_day}, {1097, 1, 12, &Pages::year_day_month}};
-constexpr PageField kYearWeekday[] = {{1097, 1, 12, &Pages::year_weekday_month}};
+constexpr PageField kYearDay[] = {{1098, 1, 31, &Pages::year_day, &Rule::RepY},
+                                  {1097, 1, 12, &Pages::year_day_month, &Rule::RepX}};
+constexpr PageField kYearWeekday[] = {{1097, 1, 12, &Pages::year_weekday_month, &Rule::RepX}};
 
 }  // namespace
 
@@ -65,44 +68,23 @@ RepeatPagesData LoadRepeatPages(const RepeatRule& rule, int* first_page) {
   RepeatPagesData p;
   p.range_start.fill(rule.RepStart);
   p.range_end.fill(rule.RepEnd);
-  int page = PageNone;
+  // Pages are numbered by the RepType they give.
+  const int page = rule.RepType > PageNone && rule.RepType < kRepeatPageCount ? rule.RepType : PageNone;
+  int n = 0;
+  const PageField* fields = PageFields(page, &n);
+  for (int i = 0; i < n; ++i) p.*fields[i].value = rule.*fields[i].part;
   auto combos = [&](std::string& ord, std::string& sel) {
     // Values outside the tables leave the defaults.
     if (auto t = TextOf(kOrdinalTexts, rule.RepY); !t.empty()) ord = t;
     if (auto t = TextOf(kSelectorTexts, rule.RepZ); !t.empty()) sel = t;
   };
-  switch (rule.RepType) {
-    case 1:
-      p.daily_interval = rule.RepX;
-      page = PageDaily;
-      break;
-    case 2:
-      p.weekly_interval = rule.RepX;
+  switch (page) {
+    case PageWeekly:
       for (int i = 0; i < 7; ++i) p.weekdays[i] = (rule.RepY >> i) & 1;
-      page = PageWeekly;
       break;
-    case 3:
-      p.month_day_interval = rule.RepX;
-      p.month_day = rule.RepY;
-      page = PageMonthDay;
-      break;
-    case 4:
-      p.month_weekday_interval = rule.RepX;
-      combos(p.month_ordinal, p.month_selector);
-      page = PageMonthWeekday;
-      break;
-    case 5:
-      p.year_day_month = rule.RepX;
-      p.year_day = rule.RepY;
-      page = PageYearDay;
-      break;
-    case 6:
-      p.year_weekday_month = rule.RepX;
-      combos(p.year_ordinal, p.year_selector);
-      page = PageYearWeekday;
-      break;
-    default:
-      break;
+    case PageMonthWeekday: combos(p.month_ordinal, p.month_selector); break;
+    case PageYearWeekday: combos(p.year_ordinal, p.year_selector); break;
+    default: break;
   }
   if (first_page) *first_page = page;
   return p;
@@ -114,10 +96,14 @@ RepeatRule RepeatResult(const RepeatPagesData& p, int shown, const RepeatRule& p
     r.RepType = 0;
     return r;
   }
+  r.RepType = shown;
   r.RepStart = p.range_start[shown];
   r.RepEnd = p.range_end[shown];
+  r.RepY = 0;
   r.RepZ = 0;
-  auto i32 = [](int64_t v) { return static_cast<int32_t>(v); };
+  int n = 0;
+  const PageField* fields = PageFields(shown, &n);
+  for (int i = 0; i < n; ++i) r.*fields[i].part = static_cast<int32_t>(p.*fields[i].value);
   // A typed text found in neither table keeps the previous value.
   auto combos = [&](const std::string& ord, const std::string& sel) {
     const int y = OrdinalValue(ord), z = SelectorValue(sel);
@@ -125,40 +111,13 @@ RepeatRule RepeatResult(const RepeatPagesData& p, int shown, const RepeatRule& p
     r.RepZ = z ? z : previous.RepZ;
   };
   switch (shown) {
-    case PageDaily:
-      r.RepType = 1;
-      r.RepX = i32(p.daily_interval);
-      r.RepY = 0;
-      break;
-    case PageWeekly: {
-      r.RepType = 2;
-      r.RepX = i32(p.weekly_interval);
-      int32_t mask = 0;
+    case PageWeekly:
       for (int i = 0; i < 7; ++i)
-        if (p.weekdays[i]) mask |= 1 << i;
-      r.RepY = mask;
+        if (p.weekdays[i]) r.RepY |= 1 << i;
       break;
-    }
-    case PageMonthDay:
-      r.RepType = 3;
-      r.RepX = i32(p.month_day_interval);
-      r.RepY = i32(p.month_day);
-      break;
-    case PageMonthWeekday:
-      r.RepType = 4;
-      r.RepX = i32(p.month_weekday_interval);
-      combos(p.month_ordinal, p.month_selector);
-      break;
-    case PageYearDay:
-      r.RepType = 5;
-      r.RepX = i32(p.year_day_month);
-      r.RepY = i32(p.year_day);
-      break;
-    case PageYearWeekday:
-      r.RepType = 6;
-      r.RepX = i32(p.year_weekday_month);
-      combos(p.year_ordinal, p.year_selector);
-      break;
+    case PageMonthWeekday: combos(p.month_ordinal, p.month_selector); break;
+    case PageYearWeekday: combos(p.year_ordinal, p.year_selector); break;
+    default: break;
   }
   return r;
 }

@@ -63,12 +63,13 @@ int OrdinalValue(std::string_view utf8);
 int SelectorValue(std::string_view utf8);
 
 // The integer fields of one page, in the order they are checked, with
-// their ranges and where they are held. The editor keeps the user on the
-// page while one fails.
+// their ranges, where the editor holds them and which part of the rule
+// they are. The editor keeps the user on the page while one fails.
 struct PageField {
   int control;  // which control of the page (its resource number)
   int64_t lo, hi;
   int64_t RepeatPagesData::*value;
+  int32_t RepeatRule::*part;
 };
 // Fields of `page` as {control, lo, hi}; count in *n.
 const PageField* PageFields(int page, int* n);
