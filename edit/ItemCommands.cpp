@@ -89,6 +89,12 @@ std::string ItemCommands::Check(const ItemForm& form, bool order_checked) const 
   return {};
 }
 
+bool ItemCommands::Refused(const ItemForm& form, bool order_checked) {
+  const std::string m = Check(form, order_checked);
+  if (!m.empty()) c_.messages.ShowMessage(m);
+  return !m.empty();
+}
+
 ScheduleItem ItemCommands::Build(const ItemForm& form, bool clamp_end) const {
   const FormInstants in = BuildInstants(form);
   ScheduleItem r;
@@ -163,10 +169,7 @@ void ItemCommands::AddOwnItem(const DateTime& day) {
   // everything that was entered.
   while (c_.dialogs.EditItem(form)) {
     DrawPause pause(c_.state);
-    if (const std::string m = Check(form, false); !m.empty()) {
-      c_.messages.ShowMessage(m);
-      continue;
-    }
+    if (Refused(form, false)) continue;
     ScheduleItem rec = Build(form, true);
     if (!NewIndex(rec)) continue;
     if (SendAndStore(rec, true)) Approve(rec);
@@ -184,10 +187,7 @@ void ItemCommands::EditOwnItem() {
   const ScheduleItem old = *selected;
   ItemForm form = FormFromItem(old);
   while (c_.dialogs.EditItem(form)) {
-    if (const std::string m = Check(form, true); !m.empty()) {
-      c_.messages.ShowMessage(m);
-      continue;
-    }
+    if (Refused(form, true)) continue;
     // A paint in the other users' mode would ask the server itself while
     // this request is still out.
     DrawPause pause(c_.state);
@@ -239,10 +239,7 @@ void ItemCommands::EditReferenceItem() {
   }
   const std::string name = user->UserName;
   while (c_.dialogs.EditItem(form)) {
-    if (const std::string m = Check(form, true); !m.empty()) {
-      c_.messages.ShowMessage(m);
-      continue;
-    }
+    if (Refused(form, true)) continue;
     ScheduleItem rec = Rebuild(form, old);
     rec.UserID = old.UserID;
     if (c_.server.UpdateItemFor(name, rec) != 1) c_.messages.ShowMessage(ServerFailed());
@@ -255,10 +252,7 @@ void ItemCommands::AddReferenceItem(const std::string& user_name) {
   ItemForm form = DefaultForm(c_.state.SelectedDate);
   while (c_.dialogs.EditItem(form)) {
     DrawPause pause(c_.state);
-    if (const std::string m = Check(form, false); !m.empty()) {
-      c_.messages.ShowMessage(m);
-      continue;
-    }
+    if (Refused(form, false)) continue;
     ScheduleItem rec = Build(form, true);
     rec.Index = NextReferenceIndex();
     if (c_.server.AddItemFor(user_name, rec) != 1) c_.messages.ShowMessage(ServerFailed());

@@ -70,6 +70,8 @@ class ItemCommands {
   const UserEntry* WritableUser(int32_t user_id) const;
   // The first failing check's message, or empty when the input is usable.
   std::string Check(const ItemForm& form, bool order_checked) const;
+  // Check, with the message shown; true when the input was refused.
+  bool Refused(const ItemForm& form, bool order_checked);
   ScheduleItem Build(const ItemForm& form, bool clamp_end) const;
   // The form over `old`: its Index and reserved fields stay.
   ScheduleItem Rebuild(const ItemForm& form, const ScheduleItem& old) const;
