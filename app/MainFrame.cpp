@@ -92,6 +92,12 @@ const char* StatusTip(Command id) {
 
 constexpr int kMinuteMs = 60000;
 
+// Shows or hides a bar of the frame; its menu entry's check follows.
+void ShowBar(QMainWindow* frame, QWidget* bar, QAction* entry, bool shown) {
+  bar->setVisible(shown);
+  entry->setChecked(bar->isVisibleTo(frame));
+}
+
 }  // namespace
 
 CMainFrame::CMainFrame(CCalenderDoc* doc, QWidget* parent)
@@ -191,12 +197,10 @@ void CMainFrame::DefaultHandlers() {
   handlers_[Command::WeekUnit] = [this] { commands_.WeekUnit(); };
   handlers_[Command::MonthUnit] = [this] { commands_.MonthUnit(); };
   handlers_[Command::ToolBar] = [this] {
-    tool_bar_->setVisible(!tool_bar_->isVisibleTo(this));
-    actions_[Command::ToolBar]->setChecked(tool_bar_->isVisibleTo(this));
+    ShowBar(this, tool_bar_, actions_[Command::ToolBar], !tool_bar_->isVisibleTo(this));
   };
   handlers_[Command::StatusBar] = [this] {
-    statusBar()->setVisible(!statusBar()->isVisibleTo(this));
-    actions_[Command::StatusBar]->setChecked(statusBar()->isVisibleTo(this));
+    ShowBar(this, statusBar(), actions_[Command::StatusBar], !statusBar()->isVisibleTo(this));
   };
   handlers_[Command::Help] = [this] { ShowHelp(); };
   handlers_[Command::About] = [this] { ShowAbout(); };
@@ -342,11 +346,9 @@ void CMainFrame::RestoreSettings() {
   s.beginGroup(QStringLiteral("MainFrame"));
   if (!restoreGeometry(s.value(QStringLiteral("Geometry")).toByteArray())) resize(1024, 720);
   restoreState(s.value(QStringLiteral("State")).toByteArray());
-  tool_bar_->setVisible(s.value(QStringLiteral("ToolBar"), true).toBool());
-  statusBar()->setVisible(s.value(QStringLiteral("StatusBar"), true).toBool());
+  ShowBar(this, tool_bar_, actions_[Command::ToolBar], s.value(QStringLiteral("ToolBar"), true).toBool());
+  ShowBar(this, statusBar(), actions_[Command::StatusBar], s.value(QStringLiteral("StatusBar"), true).toBool());
   s.endGroup();
-  actions_[Command::ToolBar]->setChecked(tool_bar_->isVisibleTo(this));
-  actions_[Command::StatusBar]->setChecked(statusBar()->isVisibleTo(this));
 }
 
 void CMainFrame::SaveSettings() {
