@@ -28,17 +28,6 @@ KV_MSG(NotDeleted, "予定をデーターベースから削除できませんで
 KV_MSG(StoreUnreadable, "データーベースを読み取れないため、予定を保存できません。")
 #undef KV_MSG
 
-// No drawing while the operation rebuilds lists or waits for the server;
-// drawing resumes on every way out.
-class DrawPause {
- public:
-  explicit DrawPause(ViewState& s) : s_(s) { s_.DrawEnabled = 0; }
-  ~DrawPause() { s_.DrawEnabled = 1; }
-
- private:
-  ViewState& s_;
-};
-
 // The tombstone carries the deletion time, so the purge of old tombstones
 // cannot remove it before it has gone up, and the owner's clients see it
 // as newer than what they hold.

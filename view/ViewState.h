@@ -51,6 +51,19 @@ struct ViewState {
   const ScheduleItem* SelectedReferenceItem() const;
 };
 
+// No drawing while an operation rebuilds the lists or waits for the
+// server; drawing resumes on every way out.
+class DrawPause {
+ public:
+  explicit DrawPause(ViewState& s) : s_(s) { s_.DrawEnabled = 0; }
+  ~DrawPause() { s_.DrawEnabled = 1; }
+  DrawPause(const DrawPause&) = delete;
+  DrawPause& operator=(const DrawPause&) = delete;
+
+ private:
+  ViewState& s_;
+};
+
 // Sort order of VisibleItems: by Start in MonthMode, longest first in the
 // other modes. -1, 0 or 1; invalid dates compare equal.
 int CompareItems(const ScheduleItem& a, const ScheduleItem& b, int view_mode);

@@ -15,11 +15,7 @@ ReferenceUsersResult RunReferenceUsersCommand(ViewState& state, ItemStore& store
                                               const std::string& own_user_name,
                                               const ReferenceUsersDeps& deps,
                                               MessageSink& messages) {
-  struct DrawAgain {
-    ViewState& st;
-    ~DrawAgain() { st.DrawEnabled = 1; }
-  } draw_again{state};
-  state.DrawEnabled = 0;
+  DrawPause pause(state);
 
   std::vector<UserEntry> server;
   if (state.Online != 1 || !deps.get_user_list(server)) {
