@@ -66,9 +66,7 @@ struct Calendar {
                         }};
 
   Calendar(World& w, const std::string& user, const std::string& password) : world(w) {
-    conn = LocalServer(w.server->Port());
-    conn.UserName = user;
-    conn.Password = password;
+    conn = LocalServer(w.server->Port(), user, password);
     EXPECT_EQ(store.CreateStore(dir.File("local.db")), 1);
     state = ViewState::Initial();
     state.DrawEnabled = 1;

@@ -42,9 +42,7 @@ struct Client {
   FakeHost host;
   RecordingSurface screen{kM};
   Client(Team& t, const std::string& user, const std::string& password) : team(t) {
-    conn = LocalServer(t.server->Port());
-    conn.UserName = user;
-    conn.Password = password;
+    conn = LocalServer(t.server->Port(), user, password);
     EXPECT_EQ(store.CreateStore(dir.File("local.db")), 1);
     view.DrawEnabled = 1;
     view.Online = 1;

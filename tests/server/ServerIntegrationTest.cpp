@@ -57,9 +57,7 @@ struct Client {
   TempDir dir;
   ItemStore store;
   Client(const std::string& user, const std::string& password, const Server& s) : server(&s) {
-    state = LocalServer(s.Port());
-    state.UserName = user;
-    state.Password = password;
+    state = LocalServer(s.Port(), user, password);
     EXPECT_EQ(store.CreateStore(dir.File("local.db")), 1);
   }
   SyncClient Sync() { return SyncClient(state, &notifier); }
@@ -488,9 +486,7 @@ TEST(ServerProgram, ServesUntilSigtermAndKeepsItsData) {
   }
   ASSERT_NE(port, 0) << text;
 
-  ConnectionState st = LocalServer(port);
-  st.UserName = "hanako";
-  st.Password = "pw-taro";
+  ConnectionState st = LocalServer(port, "hanako", "pw-taro");
   SyncClient c(st, nullptr);
   ScheduleItem it;
   it.Index = D(2004, 8, 1, 9);

@@ -56,9 +56,7 @@ struct Client {
   ConnectionState state;
   RecordingNotifier notifier;
   Client(uint16_t port, const std::string& user, const std::string& password) {
-    state = LocalServer(port);
-    state.UserName = user;
-    state.Password = password;
+    state = LocalServer(port, user, password);
     state.IoTimeoutMs = 5000;
     state.ConnectTimeoutMs = 5000;
     EXPECT_EQ(local.CreateStore(dir.File("local.db")), 1);

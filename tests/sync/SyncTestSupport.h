@@ -27,4 +27,12 @@ inline ConnectionState LocalServer(int port) {
   return st;
 }
 
+// The same, signing in as `user` with `password`.
+inline ConnectionState LocalServer(int port, const std::string& user, const std::string& password) {
+  ConnectionState st = LocalServer(port);
+  st.UserName = user;
+  st.Password = password;
+  return st;
+}
+
 }  // namespace kv::test
