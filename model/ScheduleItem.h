@@ -2,7 +2,9 @@
 // The one record type: a schedule entry as stored, sent and drawn.
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <string>
+#include <type_traits>
 
 #include "model/DateTime.h"
 
@@ -19,6 +21,7 @@ enum SyncFlag : int32_t {
 // 2004-08-15 00:00:00: "no further alarm".
 DateTime NoAlarmMarker();
 
+// Plain integers: a cleared rectangle is all zero bytes.
 struct CellRect {
   int32_t left = 0, top = 0, right = 0, bottom = 0;
   bool IsEmpty() const { return left == 0 && top == 0 && right == 0 && bottom == 0; }
@@ -56,7 +59,10 @@ struct ScheduleItem {
 
   // Records the rectangle in the first free slot; false when all are used.
   bool AddCellRect(const CellRect& r);
-  void ClearCellRects() { CellRects.fill(CellRect{}); }
+  void ClearCellRects() {
+    static_assert(std::is_trivially_copyable_v<CellRect>);
+    std::memset(static_cast<void*>(CellRects.data()), 0, sizeof CellRects);
+  }
 };
 
 // How the edit dialog shows an alarm lead time: the largest of days,
