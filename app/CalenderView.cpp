@@ -88,15 +88,17 @@ bool CCalenderView::CanLayout() const {
 
 void CCalenderView::Render() {
   const qreal dpr = devicePixelRatioF();
-  QImage img(size() * dpr, QImage::Format_RGB32);
-  img.setDevicePixelRatio(dpr);
-  img.fill(palette().color(QPalette::Base));
+  // The last frame's image is drawn over while its size still fits.
+  if (backing_.isNull() || backing_.size() != size() * dpr || backing_.devicePixelRatio() != dpr) {
+    backing_ = QImage(size() * dpr, QImage::Format_RGB32);
+    backing_.setDevicePixelRatio(dpr);
+  }
+  backing_.fill(palette().color(QPalette::Base));
   {
-    QPainter p(&img);
+    QPainter p(&backing_);
     QtSurface s(p, false);
     PaintView(state_, s, Rect{0, 0, width(), height()}, host_, other_users_);
   }
-  backing_ = std::move(img);
   dirty_ = false;
   ++layout_runs_;
 }

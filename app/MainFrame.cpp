@@ -18,8 +18,8 @@
 #include "app/CalenderDoc.h"
 #include "app/CalenderView.h"
 #include "app/Icons.h"
-#include "app/Launch.h"
 #include "app/ServerCall.h"
+#include "app/shell/ProcessStarter.h"
 #include "app/Startup.h"
 #include "app/dialogs/MoveDateDlg.h"
 #include "app/ui/MessageBox.h"
@@ -375,7 +375,7 @@ void CMainFrame::ShowHelp() {
     return;
   }
   QPointer<CMainFrame> self(this);
-  const int rc = SpawnDetached("xdg-open", {"xdg-open", page}, [self](int status) {
+  const int rc = shell::PosixProcessStarter().OpenDocument(page, [self](int status) {
     if (status == 0) return;
     // On the reaping thread: the message goes to the window's thread.
     QMetaObject::invokeMethod(qApp, [self, status] {

@@ -48,6 +48,17 @@ const QImage& Bitmap(int id) {
 QtSurface::QtSurface(QPainter& painter, bool printing, const QFont& font)
     : p_(painter), printing_(printing), fm_(font, painter.device()) {
   p_.setFont(font);
+  // On the screen's image, text wholly outside it is not shaped at all: a
+  // week can have hundreds of all-day lines below the window's foot.
+  QPaintDevice* dev = painter.device();
+  if (dev && dev->devType() == QInternal::Image) {
+    const auto* img = static_cast<const QImage*>(dev);
+    bool invertible = false;
+    const QTransform to_logical = p_.combinedTransform().inverted(&invertible);
+    if (invertible)
+      visible_ =
+          to_logical.mapRect(QRectF(QPointF(0, 0), img->deviceIndependentSize())).toAlignedRect();
+  }
 }
 
 TextMetrics QtSurface::Metrics() const { return {fm_.height(), fm_.averageCharWidth()}; }
@@ -94,6 +105,7 @@ void QtSurface::DrawText(const std::string& cp932, const Rect& r, TextAlign alig
   // A week holds thousands of labels: the clip and pen are set directly
   // rather than saving the painter's whole state for each.
   const QRect box(r.left, r.top, r.right - r.left, r.bottom - r.top);
+  if (!visible_.isNull() && !visible_.intersects(box)) return;
   p_.setClipRect(box);
   if (p_.pen().color() != text_color_) p_.setPen(text_color_);
   auto line_at = [&](QStringView line, int baseline) {

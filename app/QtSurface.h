@@ -32,6 +32,7 @@ class QtSurface : public kv::Surface {
   bool printing_;
   QFontMetrics fm_;
   QColor text_color_{Qt::black};
+  QRect visible_;  // null: draw every text
 };
 
 QColor ToQColor(Color c);

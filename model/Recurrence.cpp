@@ -84,10 +84,19 @@ bool NthRule(const ScheduleItem& item, int y, int m, const DateTime& from, const
   return false;
 }
 
+}  // namespace
+
+bool MonthDistanceFits(int rep_x, int rs_year, int rs_month, int fy, int fm) {
+  if (rep_x < 1) return false;
+  const int k = (fy - rs_year) * 12 + (fm - rs_month);
+  return k % rep_x == 0;
+}
+
+namespace {
+
 bool MonthDistanceFits(const ScheduleItem& item, int fy, int fm) {
-  if (item.RepX < 1) return false;
-  const int k = (fy - item.RepStart.Year()) * 12 + (fm - item.RepStart.Month());
-  return k % item.RepX == 0;
+  return item.RepX >= 1 &&
+         detail::MonthDistanceFits(item.RepX, item.RepStart.Year(), item.RepStart.Month(), fy, fm);
 }
 
 }  // namespace
@@ -219,5 +228,186 @@ DateTime NextAlarmTime(const ScheduleItem& item, const DateTime& now_in) {
 }
 
 DateTime NextAlarmTime(const ScheduleItem& item) { return NextAlarmTime(item, Now()); }
+
+// ---- many windows of one day ----
+//
+// The same steps as Occurs, split where they stop depending on the window:
+// for any window inside one day the weekday, year and month are the day's,
+// so the monthly and yearly rules come down to a few fixed intervals and
+// the daily and weekly ones to one arithmetic series.
+
+CalendarDay CalendarDay::Of(const DateTime& date) {
+  CalendarDay d;
+  d.date = date.DateOnly();
+  int h, mi, s;
+  d.split = d.date.Split(d.year, d.month, d.day, h, mi, s);
+  d.weekday = d.date.DayOfWeek();
+  return d;
+}
+
+OccurrenceTest::OccurrenceTest(const ScheduleItem& item)
+    : type_(item.RepType), x_(item.RepX), y_(item.RepY), z_(item.RepZ) {
+  if (item.SyncFlag == SyncDeleted) {
+    never_ = true;
+    return;
+  }
+  switch (type_) {
+    case 0:
+      never_ = !item.Start.IsValid() || !item.End.IsValid();
+      start_ = item.Start.LinearSeconds();
+      end_ = item.End.LinearSeconds();
+      return;
+    case 1:
+    case 2:
+      if (x_ < 1 || !item.Start.IsValid() || !item.End.IsValid() || !item.RepStart.IsValid() ||
+          !item.RepEnd.IsValid()) {
+        never_ = true;
+        return;
+      }
+      ts_ = item.Start.SecondsOfDay();
+      delta_ = item.End.SecondsOfDay() - ts_;
+      rs_ = item.RepStart.LinearSeconds();
+      re_ = item.RepEnd.LinearSeconds();
+      if (type_ == 1) {
+        base_ = rs_ + ts_;
+        period_ = x_ * kDay;
+      } else {
+        sunday_ = item.RepStart.DayNumber() - (item.RepStart.DayOfWeek() - 1);
+        period_ = int64_t{7} * x_ * kDay;
+      }
+      return;
+    case 3:
+    case 4:
+    case 5:
+    case 6: {
+      int y, m, d;
+      // Every one of these rules asks for an occurrence interval built from
+      // the times of Start and End, and for the window inside the range.
+      never_ = !item.Start.Split(y, m, d, sh_, smi_, ss_) ||
+               !item.End.Split(y, m, d, eh_, emi_, es_) || !item.RepStart.IsValid() ||
+               !item.RepEnd.IsValid() || (type_ == 5 && (x_ < 1 || x_ > 12));
+      int h, mi, sec;
+      if (!item.RepStart.Split(rs_year_, rs_month_, d, h, mi, sec)) rs_year_ = rs_month_ = -1;
+      rs_ = item.RepStart.LinearSeconds();
+      re_ = item.RepEnd.LinearSeconds();
+      return;
+    }
+    default:
+      never_ = true;
+  }
+}
+
+OccurrenceTest::DayRule OccurrenceTest::ForDay(const CalendarDay& day) const {
+  DayRule r;
+  if (never_ || !day.date.IsValid()) return r;
+  const int64_t day_number = day.date.DayNumber();
+  auto add = [&](int y, int m, int d) {
+    // Every window asked about lies inside `day`, and an interval built on
+    // another date meets none of them.
+    if (m < 1 || m > 12 || d < 1 || d > 31 || DaysFromCivil(y, m, 1) + (d - 1) != day_number)
+      return;
+    const DateTime s = DateTime::FromParts(y, m, d, sh_, smi_, ss_);
+    const DateTime e = DateTime::FromParts(y, m, d, eh_, emi_, es_);
+    // An interval with an invalid end meets no window.
+    if (s.IsValid() && e.IsValid())
+      r.spans[r.count++] = Span{s.LinearSeconds(), e.LinearSeconds()};
+  };
+  auto nth = [&](int y, int m) {
+    int days[7];
+    const int n = detail::CandidateDays(y, m, y_, z_, days);
+    for (int i = 0; i < n; ++i) add(y, m, days[i]);
+  };
+  switch (type_) {
+    case 0:
+      r.spans[r.count++] = Span{start_, end_};
+      return r;
+    case 1:
+      r.count = kArithmetic;
+      r.base = base_;
+      return r;
+    case 2:
+      if (day.weekday < 1 || !(y_ & (1 << (day.weekday - 1)))) return r;
+      r.count = kArithmetic;
+      r.base = (sunday_ + day.weekday - 1) * kDay + ts_;
+      return r;
+    default:
+      break;
+  }
+  if (!day.split) return r;
+  r.in_range = true;
+  switch (type_) {
+    case 3:
+      if (detail::MonthDistanceFits(x_, rs_year_, rs_month_, day.year, day.month))
+        add(day.year, day.month, y_);
+      break;
+    case 4:
+      if (detail::MonthDistanceFits(x_, rs_year_, rs_month_, day.year, day.month))
+        nth(day.year, day.month);
+      break;
+    case 5:
+      add(day.year, x_, y_);
+      break;
+    case 6:
+      if (day.month == x_) nth(day.year, day.month);
+      break;
+  }
+  return r;
+}
+
+bool OccurrenceTest::Test(const DayRule& r, int64_t f, int64_t t) const {
+  if (r.count == kArithmetic) {
+    if (type_ == 1)
+      return ArithmeticMeets(r.base, period_, delta_, f, t, false, 0, std::min(re_, t));
+    return ArithmeticMeets(r.base, period_, delta_, f, t, true, rs_, re_);
+  }
+  if (r.in_range && !(rs_ <= f && f <= re_)) return false;
+  for (int i = 0; i < r.count; ++i) {
+    const Span& p = r.spans[i];
+    if ((p.e > f && p.s < t) || (p.s == p.e && p.s == f)) return true;
+  }
+  return false;
+}
+
+bool OccurrenceTest::MayOccurOnDays(const DateTime& first, const DateTime& end) const {
+  if (never_) return false;
+  if (!first.IsValid() || !end.IsValid()) return true;
+  const int64_t f = first.LinearSeconds(), e = end.LinearSeconds();
+  switch (type_) {
+    case 0:
+      return end_ >= f && start_ < e;
+    case 1:
+    case 2:
+      // An occurrence meeting a day starts less than a day before it (its
+      // length is under a day) and before the day ends, at or after the
+      // series' first start, and not after RepEnd.
+      return re_ >= f - kDay && (type_ == 1 ? base_ : rs_) < e;
+    default:
+      // The windows' start must lie in RepStart .. RepEnd.
+      return rs_ < e && re_ >= f;
+  }
+}
+
+bool OccurrenceTest::OnDay(const CalendarDay& day) const {
+  if (never_ || !day.date.IsValid()) return false;
+  const int64_t d = day.date.LinearSeconds();
+  // The one-off and the daily rules need nothing of the day but its start.
+  if (type_ == 0) return (end_ > d && start_ < d + kDay) || (start_ == end_ && start_ == d);
+  if (type_ == 1)
+    return ArithmeticMeets(base_, period_, delta_, d, d + kDay, false, 0, std::min(re_, d + kDay));
+  const DayRule r = ForDay(day);
+  return r.count != 0 && Test(r, d, d + kDay);
+}
+
+uint64_t OccurrenceTest::HalfHours(const CalendarDay& day, int first) const {
+  const DayRule r = ForDay(day);
+  if (r.count == 0) return 0;
+  uint64_t bits = 0;
+  const int64_t d = day.date.LinearSeconds();
+  for (int s = std::max(first, 0); s < 48; ++s) {
+    const int64_t f = d + int64_t{1800} * s;
+    if (Test(r, f, f + 1799)) bits |= uint64_t{1} << s;
+  }
+  return bits;
+}
 
 }  // namespace kv

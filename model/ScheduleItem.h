@@ -3,7 +3,9 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
+#include <type_traits>
 
 #include "model/DateTime.h"
 
@@ -20,6 +22,7 @@ enum SyncFlag : int32_t {
 // 2004-08-15 00:00:00: "no further alarm".
 DateTime NoAlarmMarker();
 
+// Plain integers: a cleared rectangle is all zero bytes.
 struct CellRect {
   int32_t left = 0, top = 0, right = 0, bottom = 0;
   bool IsEmpty() const { return left == 0 && top == 0 && right == 0 && bottom == 0; }
@@ -59,7 +62,10 @@ struct ScheduleItem {
   bool AddCellRect(const CellRect& r);
   // Bytes of all nine texts.
   std::size_t TextBytes() const;
-  void ClearCellRects() { CellRects.fill(CellRect{}); }
+  void ClearCellRects() {
+    static_assert(std::is_trivially_copyable_v<CellRect>);
+    std::memset(static_cast<void*>(CellRects.data()), 0, sizeof CellRects);
+  }
 };
 
 // How the edit dialog shows an alarm lead time: the largest of days,

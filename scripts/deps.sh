@@ -5,7 +5,7 @@ set -euo pipefail
 
 PACKAGES=(
   build-essential g++ cmake ninja-build pkg-config git
-  libsqlite3-dev sqlite3
+  libsqlite3-dev sqlite3 libxxhash-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   libical-dev
   qt6-base-dev qt6-base-dev-tools qtkeychain-qt6-dev libsodium-dev

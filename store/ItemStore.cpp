@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -13,6 +14,7 @@
 #include <string_view>
 
 #include "model/Clock.h"
+#include "store/StoreSeal.h"
 #include "store/StoreValues.h"
 
 namespace kv {
@@ -45,6 +47,8 @@ constexpr const char* kItemColumns =
 // Alarm reads as 0 or more for numbers from -0.5 up, for Null, texts
 // (they sort above every number), and for numbers beyond 32 bits.
 #define KV_ALARMED "(\"Alarm\">=-0.5 OR \"Alarm\"<-2147483648.5 OR \"Alarm\" IS NULL)"
+// Tombstones, for the purge at every start-up.
+#define KV_TOMBSTONES "\"SyncFlag\"=4"
 constexpr int kNearBandDays = 7;
 
 // Memo columns are BLOB (no affinity: the CP932 bytes stay as written),
@@ -67,24 +71,43 @@ constexpr const char* kSchema =
 // before or inside its window (by Start), the few long ones (a partial
 // index), the repeating ones and those with an alarm. Rows whose dates are
 // not numbers (another program may write text dates) sort apart in every
-// index, so they get a partial index of their own. The partial indexes
-// cost nothing for the rows they leave out.
+// index, so they get a partial index of their own. The purge finds the
+// tombstones through one more. The partial indexes cost nothing for the
+// rows they leave out.
 constexpr const char* kIndexSchema =
     "CREATE INDEX IF NOT EXISTS \"MySelfByIndex\" ON \"MySelf\"(\"Index\");"
     "CREATE INDEX IF NOT EXISTS \"MySelfByStart\" ON \"MySelf\"(\"Start\");"
     "CREATE INDEX IF NOT EXISTS \"MySelfLong\" ON \"MySelf\"(\"Start\") WHERE " KV_LONG_ROWS ";"
     "CREATE INDEX IF NOT EXISTS \"MySelfOddDates\" ON \"MySelf\"(\"Start\") WHERE " KV_ODD_DATES ";"
     "CREATE INDEX IF NOT EXISTS \"MySelfRepeating\" ON \"MySelf\"(\"RepType\") WHERE " KV_REPEATING ";"
-    "CREATE INDEX IF NOT EXISTS \"MySelfAlarmed\" ON \"MySelf\"(\"Alarm\") WHERE " KV_ALARMED ";";
+    "CREATE INDEX IF NOT EXISTS \"MySelfAlarmed\" ON \"MySelf\"(\"Alarm\") WHERE " KV_ALARMED ";"
+    "CREATE INDEX IF NOT EXISTS \"MySelfTombstones\" ON \"MySelf\"(\"Updated\") WHERE "
+    KV_TOMBSTONES ";";
 
-// Every row the load window can reach, in table order.
-constexpr const char* kNearRows =
+// Every row the load window can reach, from four indexes.
+constexpr const char* kNearParts[] = {
     "SELECT rowid FROM \"MySelf\" INDEXED BY \"MySelfByStart\" WHERE \"Start\">=?1 AND "
-    "\"Start\"<?2 "
-    "UNION SELECT rowid FROM \"MySelf\" INDEXED BY \"MySelfLong\" WHERE " KV_LONG_ROWS
-    " AND \"Start\"<?2 "
-    "UNION SELECT rowid FROM \"MySelf\" INDEXED BY \"MySelfOddDates\" WHERE " KV_ODD_DATES " "
-    "UNION SELECT rowid FROM \"MySelf\" INDEXED BY \"MySelfRepeating\" WHERE " KV_REPEATING;
+    "\"Start\"<?2",
+    "SELECT rowid FROM \"MySelf\" INDEXED BY \"MySelfLong\" WHERE " KV_LONG_ROWS
+    " AND \"Start\"<?2",
+    "SELECT rowid FROM \"MySelf\" INDEXED BY \"MySelfOddDates\" WHERE " KV_ODD_DATES,
+    "SELECT rowid FROM \"MySelf\" INDEXED BY \"MySelfRepeating\" WHERE " KV_REPEATING,
+};
+// The rows themselves, in table order: IN takes each rowid once.
+std::string NearRowsQuery(const std::string& cols) {
+  std::string parts;
+  for (const char* p : kNearParts) parts += (parts.empty() ? "" : " UNION ALL ") + std::string(p);
+  return "SELECT rowid," + cols + " FROM \"MySelf\" WHERE rowid IN (" + parts +
+         ") ORDER BY rowid";
+}
+// At least as many as there are near rows (a row can be in two parts):
+// counting in the indexes alone, without putting the parts together.
+std::string NearCountQuery() {
+  std::string sum;
+  for (const char* p : kNearParts)
+    sum += (sum.empty() ? "SELECT " : "+") + std::string("(SELECT count(*) FROM (") + p + "))";
+  return sum;
+}
 constexpr const char* kAlarmedRows =
     "SELECT rowid FROM \"MySelf\" INDEXED BY \"MySelfAlarmed\" WHERE " KV_ALARMED;
 
@@ -241,21 +264,32 @@ class Stmt {
   bool Prepare(sqlite3* db, const std::string& sql) {
     sqlite3_finalize(st_);
     st_ = nullptr;
+    damage_ = false;
     return sqlite3_prepare_v3(db, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &st_, nullptr) ==
            SQLITE_OK;
   }
   void Finalize() {
-    sqlite3_finalize(st_);
+    Note(sqlite3_finalize(st_));
     st_ = nullptr;
   }
   sqlite3_stmt* get() const { return st_; }
   void Reset() const {
-    sqlite3_reset(st_);
+    Note(sqlite3_reset(st_));
     sqlite3_clear_bindings(st_);
   }
+  // A step of this statement met a damaged page or could not read the
+  // file, since it was prepared.
+  bool SawDamage() const { return damage_; }
 
  private:
+  void Note(int rc) const {
+    const int primary = rc & 0xFF;
+    if (primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB || primary == SQLITE_IOERR)
+      damage_ = true;
+  }
+
   sqlite3_stmt* st_ = nullptr;
+  mutable bool damage_ = false;
 };
 
 // Resets the statement when the scope ends.
@@ -381,7 +415,7 @@ struct ItemStore::Impl {
   Stmt purge_select, purge_delete;
   Stmt settings_read, settings_write, touch;
   Stmt users_read, users_clear, users_add;
-  Stmt near_rows, alarmed_rows;
+  Stmt near_rows, alarmed_rows, near_count, alarmed_count;
 
   // The shared current row.
   enum class Pos { BeforeFirst, AtRow, PastEnd };
@@ -392,17 +426,23 @@ struct ItemStore::Impl {
   bool read_failed = false;
   bool in_batch = false;
   bool batch_failed = false;
+  bool checked_in_full = false;
+  std::string path_opening;  // the file being opened, before `path` is set
 
   ~Impl() { Close(); }
 
   void Close() {
+    // Only a store that was open and never met damage is sealed.
+    bool clean = db && !path.empty();
     for (Stmt* s : {&begin, &commit, &rollback, &walk, &keys, &find_number, &find_text, &index_run,
                     &insert, &update, &mark_deleted, &set_flag, &purge_select, &purge_delete,
                     &settings_read, &settings_write, &touch, &users_read, &users_clear, &users_add,
-                    &near_rows, &alarmed_rows}) {
+                    &near_rows, &alarmed_rows, &near_count, &alarmed_count}) {
       s->Finalize();
+      if (s->SawDamage()) clean = false;
     }
-    if (db) sqlite3_close_v2(db);
+    if (db && sqlite3_close_v2(db) != SQLITE_OK) clean = false;
+    if (clean) store_detail::WriteSeal(path);
     db = nullptr;
     path.clear();
     pos = Pos::BeforeFirst;
@@ -467,8 +507,6 @@ struct ItemStore::Impl {
                                   std::to_string(kColCount + 1)) &&
            mark_deleted.Prepare(db, "UPDATE \"MySelf\" SET \"SyncFlag\"=4 WHERE rowid=?1") &&
            set_flag.Prepare(db, "UPDATE \"MySelf\" SET \"SyncFlag\"=?2 WHERE rowid=?1") &&
-           purge_select.Prepare(db, "SELECT rowid,\"Updated\" FROM \"MySelf\" WHERE "
-                                    "\"SyncFlag\"=4") &&
            purge_delete.Prepare(db, "DELETE FROM \"MySelf\" WHERE rowid=?1") &&
            settings_read.Prepare(db, "SELECT \"UserName\",\"ServerName\",\"ServerPort\","
                                      "\"Password\",\"LastUpdate\",\"Version\" FROM \"System\" "
@@ -488,14 +526,34 @@ struct ItemStore::Impl {
   // The statements that name the load indexes, once they exist.
   bool PrepareIndexed() {
     const std::string cols = kItemColumns;
-    return near_rows.Prepare(db, "SELECT rowid," + cols + " FROM \"MySelf\" WHERE rowid IN (" +
-                                     kNearRows + ") ORDER BY rowid") &&
+    return near_rows.Prepare(db, NearRowsQuery(cols)) &&
            alarmed_rows.Prepare(db, "SELECT rowid," + cols + " FROM \"MySelf\" WHERE rowid IN (" +
-                                        kAlarmedRows + ") ORDER BY rowid");
+                                        kAlarmedRows + ") ORDER BY rowid") &&
+           near_count.Prepare(db, NearCountQuery()) &&
+           alarmed_count.Prepare(db, std::string("SELECT count(*) FROM (") + kAlarmedRows + ")") &&
+           purge_select.Prepare(db, "SELECT rowid,\"Updated\" FROM \"MySelf\" INDEXED BY "
+                                    "\"MySelfTombstones\" WHERE " KV_TOMBSTONES);
   }
 
   // A damaged file is refused at opening rather than found row by row.
   bool Healthy() { return PragmaText(db, "PRAGMA quick_check") == "ok"; }
+  // The file holds the bytes of its last clean closing. It is read through
+  // the engine's own handle: opening and closing another descriptor of the
+  // file would drop the process's locks on it.
+  bool Sealed() {
+    sqlite3_file* f = nullptr;
+    if (sqlite3_file_control(db, "main", SQLITE_FCNTL_FILE_POINTER, &f) != SQLITE_OK || !f ||
+        !f->pMethods)
+      return false;
+    sqlite3_int64 size = 0;
+    if (f->pMethods->xFileSize(f, &size) != SQLITE_OK || size < 0) return false;
+    auto read = [f, size](char* buf, size_t n, int64_t at) -> int64_t {
+      if (at >= size) return 0;
+      const int amt = static_cast<int>(std::min<int64_t>(static_cast<int64_t>(n), size - at));
+      return f->pMethods->xRead(f, buf, amt, at) == SQLITE_OK ? amt : -1;
+    };
+    return store_detail::IsSealed(path_opening, size, read);
+  }
 
   // Any change ends a walk in progress: the walk picks up again from the
   // current row when it is next asked for a row.
@@ -619,6 +677,14 @@ struct ItemStore::Impl {
     return 1;
   }
 
+  // The single count a count statement answers; -1 on an error.
+  int64_t Count(const Stmt& s, const std::function<void(sqlite3_stmt*)>& bind) {
+    Use u(s);
+    if (bind) bind(*u);
+    if (sqlite3_step(*u) != SQLITE_ROW) return -1;
+    return sqlite3_column_int64(*u, 0);
+  }
+
   // Runs a row query of the load and hands each row on; false on an error.
   bool VisitRows(const Stmt& s, const std::function<void(ScheduleItem&)>& visit,
                  const std::function<void(sqlite3_stmt*)>& bind) {
@@ -642,6 +708,8 @@ bool ItemStore::IsOpen() const { return impl_->db != nullptr; }
 StoreFailure ItemStore::LastFailure() const { return impl_->failure; }
 
 const std::string& ItemStore::Path() const { return impl_->path; }
+
+bool ItemStore::CheckedInFull() const { return impl_->checked_in_full; }
 
 DateTime ItemStore::UniqueIndex(const DateTime& wanted) {
   if (!IsOpen() || !wanted.IsValid()) return DateTime::Invalid();
@@ -755,8 +823,14 @@ int ItemStore::OpenStore(const std::string& path) {
       }
     }
     // Check first, configure after: a foreign or damaged file is left
-    // exactly as it was found.
-    ok = ok && s.Lock() && s.PrepareTables() && s.Healthy();
+    // exactly as it was found. The full check reads every page; a file
+    // that still holds the very bytes it was closed with needs none.
+    ok = ok && s.Lock() && s.PrepareTables();
+    s.path_opening = path;
+    s.checked_in_full = ok && !s.Sealed();
+    ok = ok && (!s.checked_in_full || s.Healthy());
+    // From here on the file changes: the seal is written again at closing.
+    if (ok) store_detail::RemoveSeal(path);
     if (ok) MakePrivate(path);
     ok = ok && s.Configure();
     if (!ok) {
@@ -975,22 +1049,58 @@ void ItemStore::AbortBatch() {
   if (!sqlite3_get_autocommit(s.db)) Run(s.rollback);
 }
 
-int ItemStore::ReadRowsNear(const DateTime& from, const DateTime& to,
-                            const std::function<void(ScheduleItem&)>& visit) {
-  if (!IsOpen() || !from.IsValid() || !to.IsValid()) return 0;
+namespace {
+
+// The Start range the near rows are searched in, as day counts; false when
+// the indexes cannot answer for [from, to).
+bool NearBand(const DateTime& from, const DateTime& to, double& lo, double& hi) {
+  if (!from.IsValid() || !to.IsValid()) return false;
   // A row shorter than the band starts at most the band before `from`; a
   // margin of two seconds covers day counts rounded to the second.
-  const int64_t lo = from.LinearSeconds() - int64_t{kNearBandDays} * DateTime::kSecondsPerDay - 2;
-  const int64_t hi = to.LinearSeconds() + 2;
+  const int64_t l = from.LinearSeconds() - int64_t{kNearBandDays} * DateTime::kSecondsPerDay - 2;
+  const int64_t h = to.LinearSeconds() + 2;
   // Before the epoch day counts do not sort in time order.
-  if (lo < DateTime::kSecondsPerDay) return 0;
+  if (l < DateTime::kSecondsPerDay) return false;
+  lo = static_cast<double>(l) / 86400.0;
+  hi = static_cast<double>(h) / 86400.0;
+  return true;
+}
+
+}  // namespace
+
+int ItemStore::ReadRowsNear(const DateTime& from, const DateTime& to,
+                            const std::function<void(ScheduleItem&)>& visit) {
+  double lo = 0, hi = 0;
+  if (!IsOpen() || !NearBand(from, to, lo, hi)) return 0;
   try {
     return impl_->VisitRows(impl_->near_rows, visit, [&](sqlite3_stmt* st) {
-      sqlite3_bind_double(st, 1, static_cast<double>(lo) / 86400.0);
-      sqlite3_bind_double(st, 2, static_cast<double>(hi) / 86400.0);
+      sqlite3_bind_double(st, 1, lo);
+      sqlite3_bind_double(st, 2, hi);
     }) ? 1 : 0;
   } catch (...) {
     return 0;
+  }
+}
+
+int64_t ItemStore::CountRowsNear(const DateTime& from, const DateTime& to) {
+  double lo = 0, hi = 0;
+  if (!IsOpen() || !NearBand(from, to, lo, hi)) return -1;
+  try {
+    return impl_->Count(impl_->near_count, [&](sqlite3_stmt* st) {
+      sqlite3_bind_double(st, 1, lo);
+      sqlite3_bind_double(st, 2, hi);
+    });
+  } catch (...) {
+    return -1;
+  }
+}
+
+int64_t ItemStore::CountAlarmedRows() {
+  if (!IsOpen()) return -1;
+  try {
+    return impl_->Count(impl_->alarmed_count, {});
+  } catch (...) {
+    return -1;
   }
 }
 

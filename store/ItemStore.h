@@ -67,6 +67,10 @@ class ItemStore {
   StoreFailure LastFailure() const;
   // The path of the open store ("" when closed).
   const std::string& Path() const;
+  // Whether the last opening checked every page of the file; one that
+  // still holds the bytes of its last clean closing is not checked again
+  // (the seal beside it, store/StoreSeal.h).
+  bool CheckedInFull() const;
 
   // `wanted` (a creation instant) when no row has it as its Index,
   // otherwise the first later second that no row has; invalid when the
@@ -121,6 +125,11 @@ class ItemStore {
                    const std::function<void(ScheduleItem&)>& visit);
   // Every row whose Alarm can read as 0 or more.
   int ReadAlarmedRows(const std::function<void(ScheduleItem&)>& visit);
+  // At least as many rows as the two reads above would visit now (and not
+  // many more), to make room for them at once; -1 when the indexes cannot
+  // tell.
+  int64_t CountRowsNear(const DateTime& from, const DateTime& to);
+  int64_t CountAlarmedRows();
 
   int ReadSettings(std::string& user_name, std::string& server_name, int32_t& server_port,
                    std::string& password, DateTime& last_update);

@@ -33,7 +33,12 @@ void PaintView(ViewState& state, Surface& s, const Rect& area, ViewHost& host,
   state.InvertedRect = Rect{};
   // Rectangles describe this drawing only: an item drawn in another mode,
   // or before a layout gave up on an invalid date, must not stay selectable.
-  for (auto& it : state.VisibleItems) it.ClearCellRects();
+  // The month and time-grid layouts clear the own items first thing
+  // themselves; twice would cost a second pass over every item.
+  const bool clears_own = state.ViewMode == MonthMode || state.ViewMode == WeekMode ||
+                          state.ViewMode == DayMode;
+  if (!clears_own)
+    for (auto& it : state.VisibleItems) it.ClearCellRects();
   for (auto& it : state.ReferenceItems) it.ClearCellRects();
 
   switch (state.ViewMode) {

@@ -1,4 +1,5 @@
 #include <string>
+#include <vector>
 
 #include "model/Recurrence.h"
 #include "view/Layouts.h"
@@ -22,11 +23,11 @@ std::string YearMonthTwoLines(int y, int m) { return YearMonthTitle(y, m, "\n");
 void DrawMonthLayout(ViewState& state, Surface& s, const Rect& area, const TextMetrics& tm) {
   const int L = area.left, T = area.top, R = area.right, B = area.bottom;
   const int h = tm.h;
+  // First of all: no rectangle of an earlier drawing stays selectable.
+  for (auto& it : state.VisibleItems) it.ClearCellRects();
   if (!state.AnchorDate.IsValid()) return;  // no month to show
   const int Y = state.AnchorDate.Year();
   const int M = state.AnchorDate.Month();
-
-  for (auto& it : state.VisibleItems) it.ClearCellRects();
 
   const int cw = (R - L) / 7;
   const int rows = WeekRowsInMonth(Y, M);
@@ -47,6 +48,21 @@ void DrawMonthLayout(ViewState& state, Surface& s, const Rect& area, const TextM
   const bool printing = s.IsPrinting();
   const int month_len = DaysInMonth(Y, M);
   int d = 1 - DayOfWeekOf(Y, M, 1);
+
+  // Each rule is read once per paint, and a cell asks only the items that
+  // can occur somewhere on the page, in array order.
+  auto& items = state.VisibleItems;
+  std::vector<OccurrenceTest> tests;
+  tests.reserve(items.size());
+  std::vector<int> shown;
+  const DateTime page_first = GridDayToDate(Y, M, d);
+  const DateTime page_end = GridDayToDate(Y, M, d + 7 * rows);
+  for (size_t j = 0; j < items.size(); ++j) {
+    tests.emplace_back(items[j]);
+    if (tests.back().MayOccurOnDays(page_first, page_end))
+      shown.push_back(static_cast<int>(j));
+  }
+
   for (int r = 0; r < rows; ++r) {
     for (int c = 0; c < 7; ++c, ++d) {
       const DateTime D = GridDayToDate(Y, M, d);
@@ -63,9 +79,13 @@ void DrawMonthLayout(ViewState& state, Surface& s, const Rect& area, const TextM
       s.SetTextColor(kBlack);
       s.DrawText(std::to_string(D.Day()), cell, TextAlign::Left);
 
+      // A day whose next day cannot be formed keeps the plain test.
+      const bool whole_day = N == D.AddDays(1);
+      const CalendarDay day = CalendarDay::Of(D);
       int k = 1;
-      for (auto& item : state.VisibleItems) {
-        if (!Occurs(item, D, N)) continue;
+      for (int j : shown) {
+        ScheduleItem& item = items[j];
+        if (!(whole_day ? tests[j].OnDay(day) : Occurs(item, D, N))) continue;
         const Rect text{cell.left + 2, cell.top + h * k, cell.right - 2, cell.top + h * (k + 1)};
         if (text.bottom > cell.bottom - 6) {
           s.FillRect(Rect{cell.left + 1, cell.bottom - 6, cell.right - 1, cell.bottom - 1}, kYellow);

@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <vector>
 
@@ -24,7 +25,10 @@ bool DayTestCoversSlots(const ScheduleItem& it) {
 
 struct Column {
   DateTime date;
-  DateTime next;
+  CalendarDay day;
+  // The slots' windows are counted from the date's instant even when the
+  // date itself cannot be formed (a week reaching below year 100).
+  CalendarDay slot_day;
   std::vector<int> on_day;  // items occurring on the day, array order
 };
 
@@ -35,25 +39,44 @@ void DrawTimeGridLayout(ViewState& state, Surface& s, const Rect& area, const Te
   const int h = tm.h;
   const bool week = state.ViewMode != DayMode;
   const int n = week ? 7 : 1;
+  auto& items = state.VisibleItems;
+  const int count_items = static_cast<int>(items.size());
+  // First of all: no rectangle of an earlier drawing stays selectable.
+  for (auto& it : items) it.ClearCellRects();
   const DateTime S = state.SelectedDate;
   if (!S.IsValid()) return;  // no week to build around
   const int dow = DayOfWeekOf(S.Year(), S.Month(), S.Day());
-  auto& items = state.VisibleItems;
-  const int count_items = static_cast<int>(items.size());
 
   std::vector<Column> cols(n);
   for (int i = 0; i < n; ++i) {
     cols[i].date = week ? OffsetDayToDate(S.Year(), S.Month(), S.Day(), i - dow) : S.DateOnly();
-    cols[i].next = cols[i].date.AddDays(1);
+    cols[i].day = CalendarDay::Of(cols[i].date);
+    cols[i].slot_day = CalendarDay::Of(DateTime::FromLinearSeconds(cols[i].date.LinearSeconds()));
   }
 
-  // The day test of each item is needed for the all-day lanes and again
-  // for the slots; it is taken once per column.
+  // Each item's rule is read once per paint; the day test is needed for
+  // the all-day lanes and again for the slots, and is taken once per column.
+  // Only the items that can meet some window of the shown days are asked
+  // about each day, in array order.
+  std::vector<OccurrenceTest> tests;
+  tests.reserve(items.size());
+  std::vector<int> shown;
+  const bool dated =
+      std::all_of(cols.begin(), cols.end(), [](const Column& c) { return c.date.IsValid(); });
+  const DateTime first_day = cols.front().date, end_day = cols.back().date.AddDays(1);
+  for (int j = 0; j < count_items; ++j) {
+    tests.emplace_back(items[j]);
+    if (!dated || tests.back().MayOccurOnDays(first_day, end_day)) shown.push_back(j);
+  }
+  // Timed items whose slots must be asked even on a day they miss.
+  std::vector<int> off_day_slots;
+  for (int j : shown)
+    if (items[j].Type == 0 && !DayTestCoversSlots(items[j])) off_day_slots.push_back(j);
   int lanes = 1;
   for (auto& col : cols) {
     int all_day = 0;
-    for (int j = 0; j < count_items; ++j) {
-      if (!Occurs(items[j], col.date, col.next)) continue;
+    for (int j : shown) {
+      if (!tests[j].OnDay(col.day)) continue;
       col.on_day.push_back(j);
       if (items[j].Type == 1) ++all_day;
     }
@@ -99,10 +122,9 @@ void DrawTimeGridLayout(ViewState& state, Surface& s, const Rect& area, const Te
     state.CellTable[kDownArrowCell].rect = Rect{R - kArrowSize, down_y, R, down_y + kArrowSize};
   }
 
-  for (auto& it : items) it.ClearCellRects();
-
   const int grid_top = T + h + lanes * h;
   std::vector<int> slot_items;
+  std::vector<uint64_t> slot_bits;
   for (int i = 0; i < n; ++i) {
     const Column& col = cols[i];
     const int left = L + tw + cw * i;
@@ -139,42 +161,44 @@ void DrawTimeGridLayout(ViewState& state, Surface& s, const Rect& area, const Te
     // Timed items that can meet a slot of this day, in array order.
     slot_items.clear();
     {
-      size_t p = 0;
-      for (int j = 0; j < count_items; ++j) {
-        const bool on_day = p < col.on_day.size() && col.on_day[p] == j;
-        if (on_day) ++p;
-        if (items[j].Type != 0) continue;
-        if (on_day || !DayTestCoversSlots(items[j])) slot_items.push_back(j);
+      auto a = col.on_day.begin();
+      auto b = off_day_slots.begin();
+      while (a != col.on_day.end() || b != off_day_slots.end()) {
+        int j;
+        if (b == off_day_slots.end() || (a != col.on_day.end() && *a <= *b)) {
+          j = *a++;
+          if (b != off_day_slots.end() && *b == j) ++b;
+          if (items[j].Type != 0) continue;
+        } else {
+          j = *b++;
+        }
+        slot_items.push_back(j);
       }
     }
 
-    // occupied[q * 48 + s]: item slot_items[q] meets slot s.
-    std::vector<uint8_t> occupied(slot_items.size() * kSlots, 0);
+    // Half-hour slots met by each of them; the counts and lanes only ever
+    // look at the slots from FirstHour on.
+    const int first_slot = 2 * first_hour;
+    slot_bits.clear();
     std::array<int, kSlots> max_in{}, placed{};
-    for (size_t q = 0; q < slot_items.size(); ++q) {
-      const ScheduleItem& it = items[slot_items[q]];
-      for (int sl = 0; sl < kSlots; ++sl) {
-        const DateTime from = col.date.AddSeconds(sl * 1800);
-        const DateTime to = from.AddSeconds(1799);
-        if (Occurs(it, from, to)) {
-          occupied[q * kSlots + sl] = 1;
-          ++max_in[sl];
-        }
-      }
+    for (int j : slot_items) {
+      const uint64_t bits = tests[j].HalfHours(col.slot_day, first_slot);
+      slot_bits.push_back(bits);
+      for (uint64_t b = bits; b; b &= b - 1) ++max_in[std::countr_zero(b)];
     }
 
     for (size_t q = 0; q < slot_items.size(); ++q) {
       ScheduleItem& it = items[slot_items[q]];
-      int count = 0, width = 0, first = kSlots, lane = 0;
-      for (int sl = 2 * first_hour; sl < kSlots; ++sl) {
-        if (!occupied[q * kSlots + sl]) continue;
+      const uint64_t bits = slot_bits[q];
+      if (bits == 0) continue;
+      int width = 0, lane = 0;
+      for (uint64_t b = bits; b; b &= b - 1) {
+        const int sl = std::countr_zero(b);
         width = std::max(width, max_in[sl]);
-        ++placed[sl];
-        lane = std::max(lane, placed[sl]);
-        ++count;
-        first = std::min(first, sl);
+        lane = std::max(lane, ++placed[sl]);
       }
-      if (width == 0) continue;
+      const int count = std::popcount(bits);
+      const int first = std::countr_zero(bits);
       const int rel = first - 2 * first_hour;
       if (rel >= rows) continue;
       const int unit = (right - left - 4) / width;

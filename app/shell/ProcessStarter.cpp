@@ -19,12 +19,15 @@ namespace kv::shell {
 
 namespace {
 
-void ReapInBackground(pid_t pid) {
+void ReapInBackground(pid_t pid, PosixProcessStarter::ExitHandler on_exit) {
   try {
-    std::thread([pid] {
+    std::thread([pid, on_exit = std::move(on_exit)] {
       int status = 0;
-      while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-      }
+      pid_t r;
+      do {
+        r = waitpid(pid, &status, 0);
+      } while (r < 0 && errno == EINTR);
+      if (r == pid && on_exit) on_exit(WIFEXITED(status) ? WEXITSTATUS(status) : -1);
     }).detach();
   } catch (const std::system_error&) {
     // No thread to spare: the child stays a zombie until we exit.
@@ -50,12 +53,14 @@ int PosixProcessStarter::Start(const std::string& path, const std::vector<std::s
   return Spawn(path, argv, false);
 }
 
-int PosixProcessStarter::OpenDocument(const std::string& path) {
-  return Spawn("xdg-open", {"xdg-open", path}, true);
+int PosixProcessStarter::OpenDocument(const std::string& path) { return OpenDocument(path, {}); }
+
+int PosixProcessStarter::OpenDocument(const std::string& path, ExitHandler on_exit) {
+  return Spawn("xdg-open", {"xdg-open", path}, true, std::move(on_exit));
 }
 
 int PosixProcessStarter::Spawn(const std::string& file, const std::vector<std::string>& argv,
-                               bool search_path) {
+                               bool search_path, ExitHandler on_exit) {
   if (argv.empty()) return EINVAL;
   std::vector<char*> args;
   args.reserve(argv.size() + 1);
@@ -92,7 +97,7 @@ int PosixProcessStarter::Spawn(const std::string& file, const std::vector<std::s
   posix_spawnattr_destroy(&attr);
   posix_spawn_file_actions_destroy(&actions);
   if (rc != 0) return rc;
-  ReapInBackground(pid);
+  ReapInBackground(pid, std::move(on_exit));
   return 0;
 }
 

@@ -2,6 +2,7 @@
 // Starting programs without waiting for them. Arguments go to the program
 // as a vector, never through a shell, so nothing in an item's texts is
 // interpreted.
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -28,12 +29,19 @@ class ProcessStarter {
 // reaped by a waiting thread each, so none lingers as a zombie.
 class PosixProcessStarter final : public ProcessStarter {
  public:
+  // The exit status of an ended child, or -1 when a signal ended it; called
+  // on the child's reaping thread.
+  using ExitHandler = std::function<void(int status)>;
+
   std::optional<std::string> LongPath(const std::string& path) override;
   int Start(const std::string& path, const std::vector<std::string>& argv) override;
   int OpenDocument(const std::string& path) override;
+  // As above, and tells how the opener ended.
+  int OpenDocument(const std::string& path, ExitHandler on_exit);
 
  private:
-  int Spawn(const std::string& file, const std::vector<std::string>& argv, bool search_path);
+  int Spawn(const std::string& file, const std::vector<std::string>& argv, bool search_path,
+            ExitHandler on_exit = {});
 };
 
 // "E2BIG", "EINVAL", "ENOENT", "ENOEXEC", "ENOMEM"; nullopt for the others.

@@ -29,6 +29,8 @@
 #include "app/Startup.h"
 #include "bench/common/Figures.h"
 #include "model/Clock.h"
+#include "store/ItemStore.h"
+#include "store/StoreSeal.h"
 #include "tests/app/DemoItems.h"
 #include "view/Layouts.h"
 #include "view/RecordingSurface.h"
@@ -54,10 +56,18 @@ std::string BenchDir() {
   return d && *d ? d : "/tmp/kalvane-app-bench";
 }
 
-// The kept store of n items (n / 10 repeating), made when missing.
+// The kept store of n items (n / 10 repeating), made when missing, and
+// closed cleanly once more as a day's calendar would have been.
 std::string KeptStore(int n) {
   const std::string path = BenchDir() + "/store-" + std::to_string(n) + ".mdb";
-  if (fs::exists(path)) return path;
+  if (fs::exists(path)) {
+    ItemStore s;
+    if (!s.OpenStore(path)) {
+      std::fprintf(stderr, "cannot open %s\n", path.c_str());
+      std::exit(1);
+    }
+    return path;
+  }
   fs::create_directories(BenchDir());
   std::fprintf(stderr, "making %s ...\n", path.c_str());
   const std::string tmp = path + ".part";
@@ -68,16 +78,20 @@ std::string KeptStore(int n) {
     std::exit(1);
   }
   fs::rename(tmp, path);
-  return path;
+  return KeptStore(n);
 }
 
-// A scratch home whose store is a copy of `store`.
-std::string ScratchHome(const std::string& store, const std::string& name) {
+// A scratch home whose store is a copy of `store`, with its seal unless
+// the start is to be the first since a crash.
+std::string ScratchHome(const std::string& store, const std::string& name, bool sealed = true) {
   const std::string home = BenchDir() + "/" + name;
   fs::remove_all(home);
   const std::string folder = home + "/data/Brenlow/Quillon";
   fs::create_directories(folder);
-  fs::copy_file(store, folder + "/" + LogonName() + ".mdb");
+  const std::string copy = folder + "/" + LogonName() + ".mdb";
+  fs::copy_file(store, copy);
+  const std::string seal = store_detail::SealPath(store);
+  if (sealed && fs::exists(seal)) fs::copy_file(seal, store_detail::SealPath(copy));
   return home;
 }
 
@@ -106,8 +120,9 @@ int ChildMain(int argc, char** argv) {
 }
 
 // Milliseconds from spawning a fresh process to its first painted frame.
-double StartOnce(const std::string& self, const std::string& store, const std::string& name) {
-  PointAt(ScratchHome(store, name));
+double StartOnce(const std::string& self, const std::string& store, const std::string& name,
+                 bool sealed) {
+  PointAt(ScratchHome(store, name, sealed));
   setenv(kChildFlag, "1", 1);
   int out[2];
   if (pipe(out) != 0) return -1;
@@ -138,12 +153,12 @@ double StartOnce(const std::string& self, const std::string& store, const std::s
   return static_cast<double>(t1 - t0) / 1e6;
 }
 
-double MedianStart(const std::string& self, int n, int runs) {
+double MedianStart(const std::string& self, int n, int runs, bool sealed = true) {
   const std::string store = KeptStore(n);
-  StartOnce(self, store, "warm");  // file cache and font cache
+  StartOnce(self, store, "warm", sealed);  // file cache and font cache
   std::vector<double> ms;
   for (int i = 0; i < runs; ++i) {
-    const double v = StartOnce(self, store, "run");
+    const double v = StartOnce(self, store, "run", sealed);
     if (v >= 0) ms.push_back(v);
   }
   if (ms.empty()) return -1;
@@ -199,6 +214,7 @@ int main(int argc, char** argv) {
   const int runs = std::getenv("KV_BENCH_RUNS") ? std::atoi(std::getenv("KV_BENCH_RUNS")) : 7;
   const double start_10k = MedianStart(self, 10000, runs);
   const double start_100k = MedianStart(self, 100000, runs);
+  const double start_100k_unsealed = MedianStart(self, 100000, runs, false);
 
   // Repaints in this process, on the 100,000-item store.
   PointAt(ScratchHome(KeptStore(100000), "repaint"));
@@ -217,6 +233,9 @@ int main(int argc, char** argv) {
 
   kv::bench::Figure("startup_first_paint_ms_10k", start_10k);
   kv::bench::Figure("startup_first_paint_ms_100k", start_100k);
+  // The first start after a crash, or on a store closed by an older build:
+  // the store's full check runs.
+  kv::bench::Figure("startup_first_paint_ms_100k_unsealed", start_100k_unsealed);
   kv::bench::Figure("repaint_month_ms", reporter.Ns("BM_Repaint/0/min_time:1.000") * 1e-6);
   kv::bench::Figure("repaint_week_ms", reporter.Ns("BM_Repaint/1/min_time:1.000") * 1e-6);
   kv::bench::Figure("layout_only_month_ms", reporter.Ns("BM_LayoutOnly/0/min_time:1.000") * 1e-6);

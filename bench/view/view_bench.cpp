@@ -17,6 +17,7 @@
 
 #include <filesystem>
 
+#include "store/StoreSeal.h"
 #include "view/StoreLoad.h"
 #endif
 
@@ -98,6 +99,25 @@ void BM_Paint(benchmark::State& state) {
 BENCHMARK(BM_Paint)->Args({MonthMode, 10000})->Args({WeekMode, 10000})->Args({WeekMode, 1000})
     ->Unit(benchmark::kMicrosecond);
 
+// A long-kept calendar: the same items, but every rule ended years ago.
+// Repeating items are always loaded, so each day cell meets all of them
+// and no cell fills up early.
+void BM_PaintEndedRules(benchmark::State& state) {
+  const int mode = static_cast<int>(state.range(0));
+  std::vector<ScheduleItem> items = Items(10000);
+  for (auto& it : items)
+    if (it.RepType != 0) it.RepEnd = DateTime::FromParts(1999, 12, 31, 23, 59, 0);
+  ViewState st = PaintState(mode, std::move(items));
+  RecordingSurface s({16, 8});
+  const Rect area{0, 0, 1200, 900};
+  for (auto _ : state) {
+    s.Clear();
+    if (mode == MonthMode) DrawMonthLayout(st, s, area, {16, 8}); else DrawTimeGridLayout(st, s, area, {16, 8});
+    benchmark::ClobberMemory();
+  }
+}
+BENCHMARK(BM_PaintEndedRules)->Arg(MonthMode)->Arg(WeekMode)->Unit(benchmark::kMicrosecond);
+
 Rows& LoadRows() {
   static Rows rows;
   if (rows.rows.empty()) {
@@ -174,8 +194,9 @@ void BM_LoadStoreWalk(benchmark::State& state) {
 }
 BENCHMARK(BM_LoadStoreWalk)->Unit(benchmark::kMicrosecond)->Iterations(5);
 
-// Opening the store as the program does at start-up (checks included).
-void BM_OpenStore(benchmark::State& state) {
+// Opening the store as the program does at start-up (checks included):
+// after a clean closing, and after a crash (no seal, every page checked).
+void OpenStoreRuns(benchmark::State& state, bool sealed) {
   BenchStore& b = SharedStore();
   if (!b.ok()) {
     state.SkipWithError("no store");
@@ -183,12 +204,24 @@ void BM_OpenStore(benchmark::State& state) {
   }
   b.store().CloseStore();
   for (auto _ : state) {
+    if (!sealed) {
+      state.PauseTiming();
+      std::filesystem::remove(store_detail::SealPath(b.path()));
+      state.ResumeTiming();
+    }
     ItemStore s;
     if (!s.OpenStore(b.path())) state.SkipWithError("cannot open");
+    // The closing seals the file again: not part of the start-up.
+    state.PauseTiming();
+    s.CloseStore();
+    state.ResumeTiming();
   }
   b.store().OpenStore(b.path());
 }
+void BM_OpenStore(benchmark::State& state) { OpenStoreRuns(state, true); }
 BENCHMARK(BM_OpenStore)->Unit(benchmark::kMicrosecond)->Iterations(5);
+void BM_OpenStoreUnsealed(benchmark::State& state) { OpenStoreRuns(state, false); }
+BENCHMARK(BM_OpenStoreUnsealed)->Unit(benchmark::kMicrosecond)->Iterations(5);
 #endif
 
 }  // namespace
@@ -205,11 +238,15 @@ int main(int argc, char** argv) {
   kv::bench::Figure("week_paint_us", week * us);
   kv::bench::Figure("week_paint_1000_us", week_small * us);
   kv::bench::Figure("paint_growth", week_small > 0 ? week / week_small : 0);
+  kv::bench::Figure("month_paint_ended_rules_us", reporter.Ns("BM_PaintEndedRules/0") * us);
+  kv::bench::Figure("week_paint_ended_rules_us", reporter.Ns("BM_PaintEndedRules/1") * us);
   kv::bench::Figure("load_memory_rows_100000_us", reporter.Ns("BM_LoadMemory/iterations:5") * us);
 #ifdef KV_HAVE_STORE
   kv::bench::Figure("load_store_rows_100000_us", reporter.Ns("BM_LoadStore/iterations:5") * us);
   kv::bench::Figure("load_store_walk_rows_100000_us", reporter.Ns("BM_LoadStoreWalk/iterations:5") * us);
   kv::bench::Figure("open_store_rows_100000_us", reporter.Ns("BM_OpenStore/iterations:5") * us);
+  kv::bench::Figure("open_store_unsealed_rows_100000_us",
+                    reporter.Ns("BM_OpenStoreUnsealed/iterations:5") * us);
 #endif
   return 0;
 }

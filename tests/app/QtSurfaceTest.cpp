@@ -243,6 +243,43 @@ TEST(QtSurface, TextIsClippedAlignedColouredAndBrokenAtLineFeeds) {
   EXPECT_GT(second.pixels, 0);
 }
 
+// Text wholly outside the image is not drawn at all; whatever reaches
+// into it must look exactly as when drawn onto a larger image and cut out.
+TEST(QtSurface, TextBeyondTheImageLeavesThePixelsAsTheyWouldBe) {
+  for (const qreal dpr : {1.0, 2.0}) {
+    SCOPED_TRACE(dpr);
+    const QSize logical(200, 120);
+    const QPoint offset(200, 140);
+    QImage small(logical * dpr, QImage::Format_RGB32), big(QSize(600, 400) * dpr, QImage::Format_RGB32);
+    for (QImage* img : {&small, &big}) {
+      img->setDevicePixelRatio(dpr);
+      img->fill(Qt::white);
+    }
+    auto draw = [&](QImage& img, QPoint shift) {
+      QPainter p(&img);
+      p.translate(shift);
+      QtSurface s(p, false);
+      s.SetTextColor(Rgb(0, 0, 200));
+      const std::string text = test::J("会議室の予約\n二行目");
+      for (int y = -60; y <= 160; y += 23)
+        for (int x = -150; x <= 230; x += 47)
+          s.DrawText(text, Rect{x, y, x + 70, y + 30}, (x / 47) % 2 ? TextAlign::Center : TextAlign::Left);
+    };
+    draw(small, QPoint());
+    draw(big, offset);
+    const QImage cut = big.copy(QRect(offset * dpr, logical * dpr));
+    ASSERT_EQ(cut.size(), small.size());
+    int differing = 0, inked = 0;
+    for (int y = 0; y < small.height(); ++y)
+      for (int x = 0; x < small.width(); ++x) {
+        differing += small.pixel(x, y) != cut.pixel(x, y);
+        inked += small.pixel(x, y) != qRgb(255, 255, 255);
+      }
+    EXPECT_EQ(differing, 0);
+    EXPECT_GT(inked, 500);
+  }
+}
+
 TEST(QtSurface, InvertingTwiceRestores) {
   QImage img(60, 40, QImage::Format_RGB32);
   img.fill(QColor(10, 200, 30));

@@ -5,6 +5,7 @@
 #include <random>
 
 #include "model/Recurrence.h"
+#include "tests/support/RuleGen.h"
 #include "tests/support/TestSupport.h"
 
 using namespace kv;
@@ -12,101 +13,7 @@ using kv::test::D;
 
 namespace {
 
-class Gen {
- public:
-  explicit Gen(uint32_t seed) : rng_(seed) {}
-  int Int(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng_); }
-  bool Chance(int percent) { return Int(1, 100) <= percent; }
-
-  DateTime Day(int y0, int y1) {
-    return DateTime::FromParts(Int(y0, y1), Int(1, 12), Int(1, 28));
-  }
-  int TimeOfDay() {
-    switch (Int(0, 4)) {
-      case 0: return 0;
-      case 1: return Int(0, 47) * 1800;         // half-hour marks
-      case 2: return 86399;                     // 23:59:59
-      default: return Int(0, 86399);
-    }
-  }
-
-  ScheduleItem Item() {
-    ScheduleItem it;
-    it.SyncFlag = Chance(3) ? SyncDeleted : SyncClean;
-    it.RepType = Chance(3) ? Int(-1, 8) : Int(0, 6);
-    const bool odd = Chance(5);
-    switch (it.RepType) {
-      case 1:
-      case 2:
-      case 3:
-      case 4:
-        it.RepX = odd ? Int(-2, 0) : (Chance(50) ? 1 : Int(2, 13));
-        break;
-      default:
-        it.RepX = odd ? Int(-1, 14) : Int(1, 12);
-    }
-    if (it.RepType == 2) it.RepY = Int(0, 127);
-    else if (it.RepType == 3 || it.RepType == 5) it.RepY = Chance(90) ? Int(1, 31) : Int(-1, 33);
-    else it.RepY = Chance(90) ? Int(1, 5) : Int(-1, 7);
-    it.RepZ = Chance(90) ? Int(1, 10) : Int(-1, 12);
-    it.RepStart = Day(1975, 2030);
-    if (Chance(5)) it.RepStart = it.RepStart.AddSeconds(TimeOfDay());
-    const int years = Int(0, 3) == 0 ? Int(0, 40) : Int(0, 2);
-    it.RepEnd = it.RepStart.AddDays(Int(0, 365) + 365 * years).AddSeconds(23 * 3600 + 59 * 60);
-    if (Chance(2)) it.RepEnd = DateTime::Invalid();
-    if (Chance(2)) it.RepStart = DateTime::Invalid();
-    const DateTime base = Day(1990, 2010);
-    int ts = TimeOfDay(), te = TimeOfDay();
-    if (Chance(30)) te = ts;
-    if (Chance(40) && te < ts) std::swap(ts, te);
-    if (Chance(15)) {
-      ts = 0;
-      te = 86399;
-    }
-    it.Start = base.AddSeconds(ts);
-    it.End = base.AddDays(Chance(20) ? Int(0, 3) : 0).AddSeconds(te);
-    if (Chance(1)) it.Start = DateTime::Invalid();
-    return it;
-  }
-
-  // A window near the rule: a day, a half-hour slot, or anything.
-  std::pair<DateTime, DateTime> Window(const ScheduleItem& it) {
-    DateTime anchor;
-    const DateTime rs = it.RepStart.IsValid() ? it.RepStart.DateOnly() : D(2000, 1, 1);
-    const DateTime re = it.RepEnd.IsValid() ? it.RepEnd.DateOnly() : rs.AddDays(800);
-    const int64_t span = std::max<int64_t>(1, re.DayNumber() - rs.DayNumber());
-    switch (Int(0, 6)) {
-      case 6: {
-        // The rule's own day in some month or year of the range.
-        const DateTime m = rs.AddDays(std::uniform_int_distribution<int64_t>(0, span)(rng_));
-        const int month = it.RepType == 5 ? it.RepX : m.Month();
-        anchor = DateTime::FromParts(m.Year(), month, it.RepY);
-        if (!anchor.IsValid()) anchor = m;
-        break;
-      }
-      case 0: anchor = rs.AddDays(Int(-10, 10)); break;
-      case 1: anchor = re.AddDays(Int(-10, 10)); break;
-      case 2: anchor = it.Start.IsValid() ? it.Start.DateOnly().AddDays(Int(-3, 3)) : rs; break;
-      default: anchor = rs.AddDays(std::uniform_int_distribution<int64_t>(-30, span + 30)(rng_));
-    }
-    switch (Int(0, 3)) {
-      case 0:
-      case 1: return {anchor, anchor.AddDays(1)};
-      case 2: {
-        const DateTime slot = anchor.AddSeconds(1800 * Int(0, 47));
-        return {slot, slot.AddSeconds(1800)};
-      }
-      default: {
-        const DateTime from = anchor.AddSeconds(TimeOfDay());
-        const int len = Chance(10) ? -Int(0, 86400) : (Chance(10) ? 0 : Int(1, 5 * 86400));
-        return {from, from.AddSeconds(len)};
-      }
-    }
-  }
-
- private:
-  std::mt19937 rng_;
-};
+using Gen = test::RuleGen;
 
 TEST(RecurrenceDifferentialTest, FastAgreesWithWalk) {
   Gen g(20041115);
@@ -134,6 +41,71 @@ TEST(RecurrenceDifferentialTest, FastAgreesWithWalk) {
   // comparison proves little.
   EXPECT_GT(trues, checked / 20);
   for (int t = 0; t <= 6; ++t) EXPECT_GT(per_type[t], 100) << "type " << t;
+}
+
+// The prepared test of one item against Occurs itself, for the whole day
+// and for each of its 48 half-hour windows, on random rules and days near
+// them (the last days a date can split, and one past, included); and its
+// page filter, which may only leave out pages where nothing occurs.
+TEST(RecurrenceDifferentialTest, PreparedDayTestAgreesWithOccurs) {
+  Gen g(19990401);
+  int day_trues = 0, slot_trues = 0, partial_days = 0, checked = 0, skipped = 0;
+  int per_type[7] = {};
+  for (int i = 0; i < 30000; ++i) {
+    ScheduleItem it = g.Item();
+    if (g.Chance(2)) {
+      // Rules that run into the last representable days.
+      it.RepStart = D(9999, 12, 1).AddSeconds(g.TimeOfDay());
+      it.RepEnd = D(9999, 12, 31, 23, 59, 59).AddDays(g.Int(0, 2));
+      it.Start = D(9999, 12, g.Int(1, 31)).AddSeconds(g.TimeOfDay());
+      it.End = it.Start.AddSeconds(g.Int(0, 2) * 86400 + g.Int(0, 7200));
+    }
+    const OccurrenceTest prepared(it);
+    for (int w = 0; w < 4; ++w) {
+      DateTime day = g.Window(it).first.DateOnly();
+      if (it.RepStart.IsValid() && it.RepStart.Year() == 9999) day = D(9999, 12, 28).AddDays(g.Int(0, 5));
+      const CalendarDay cd = CalendarDay::Of(day);
+      const bool whole = Occurs(it, day, day.AddDays(1));
+      ASSERT_EQ(prepared.OnDay(cd), whole)
+          << "type " << it.RepType << " x " << it.RepX << " y " << it.RepY << " z " << it.RepZ
+          << " range " << it.RepStart.ToString() << " - " << it.RepEnd.ToString() << " times "
+          << it.Start.ToString() << " - " << it.End.ToString() << " day " << day.ToString();
+      const uint64_t bits = prepared.HalfHours(cd);
+      int set = 0;
+      for (int s = 0; s < 48; ++s) {
+        const DateTime from = day.AddSeconds(1800 * s);
+        const bool want = Occurs(it, from, from.AddSeconds(1799));
+        ASSERT_EQ(((bits >> s) & 1) != 0, want)
+            << "slot " << s << " type " << it.RepType << " x " << it.RepX << " y " << it.RepY
+            << " z " << it.RepZ << " range " << it.RepStart.ToString() << " - "
+            << it.RepEnd.ToString() << " times " << it.Start.ToString() << " - "
+            << it.End.ToString() << " day " << day.ToString();
+        set += want;
+      }
+      EXPECT_EQ(bits >> 48, 0u);
+      // The page filter may say no only for pages with nothing on them.
+      const DateTime first = day.AddDays(-g.Int(0, 3)), end = day.AddDays(g.Int(1, 4));
+      if (!prepared.MayOccurOnDays(first, end)) {
+        ++skipped;
+        ASSERT_FALSE(whole) << "type " << it.RepType << " day " << day.ToString() << " page "
+                            << first.ToString() << " - " << end.ToString() << " times "
+                            << it.Start.ToString() << " - " << it.End.ToString() << " range "
+                            << it.RepStart.ToString() << " - " << it.RepEnd.ToString();
+        ASSERT_EQ(bits, 0u) << "type " << it.RepType << " day " << day.ToString();
+      }
+      ++checked;
+      day_trues += whole;
+      slot_trues += set > 0;
+      partial_days += set > 0 && set < 48;
+      if (whole && it.RepType >= 0 && it.RepType <= 6) ++per_type[it.RepType];
+    }
+  }
+  // Both answers, and days met only in part, for every rule kind.
+  EXPECT_GT(day_trues, checked / 20);
+  EXPECT_GT(slot_trues, checked / 40);
+  EXPECT_GT(partial_days, checked / 40);
+  EXPECT_GT(skipped, checked / 10);
+  for (int t = 0; t <= 6; ++t) EXPECT_GT(per_type[t], 20) << "type " << t;
 }
 
 // Every day of a rule's whole range, both ways, for long daily and weekly

@@ -9,6 +9,9 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <vector>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -117,6 +120,38 @@ TEST(PosixStarter, DocumentsGoToTheDesktopOpenerAsOneArgument) {
   setenv("PATH", saved.c_str(), 1);
   ASSERT_EQ(rc, 0);
   EXPECT_EQ(WaitForFile(out), "/home/u/my report;rm -rf x.pdf\n");
+}
+
+// The help page's opener says how it ended: its exit status, or -1 when a
+// signal ended it; a start that fails is told at once and never reported.
+TEST(PosixStarter, TheOpenerTellsHowItEnded) {
+  test::TempDir dir;
+  const char* old_path = std::getenv("PATH");
+  const std::string saved = old_path ? old_path : "";
+  setenv("PATH", dir.path().c_str(), 1);
+  PosixProcessStarter starter;
+  std::mutex m;
+  std::condition_variable cv;
+  std::vector<int> ended;
+  auto record = [&](int status) {
+    std::lock_guard<std::mutex> lock(m);
+    ended.push_back(status);
+    cv.notify_all();
+  };
+  auto wait_for = [&](size_t n) {
+    std::unique_lock<std::mutex> lock(m);
+    return cv.wait_for(lock, std::chrono::seconds(30), [&] { return ended.size() >= n; });
+  };
+  EXPECT_EQ(starter.OpenDocument("/tmp/page.html", record), ENOENT);
+  size_t started = 0;
+  for (const char* body : {"exit 0", "exit 4", "kill -TERM $$"}) {
+    WriteFile(dir.File("xdg-open"), std::string("#!/bin/sh\n") + body + "\n", true);
+    ASSERT_EQ(starter.OpenDocument("/tmp/page.html", record), 0) << body;
+    ASSERT_TRUE(wait_for(++started)) << body;
+  }
+  setenv("PATH", saved.c_str(), 1);
+  std::lock_guard<std::mutex> lock(m);
+  EXPECT_EQ(ended, (std::vector<int>{0, 4, -1}));
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include <set>
 #include <sstream>
 
+#include "store/StoreSeal.h"
 #include "tests/store/StoreTestRows.h"
 #include "tests/support/TestSupport.h"
 
@@ -719,6 +720,85 @@ TEST(StoreOpen, AStoreOthersCanReadIsMadePrivate) {
   ScheduleItem it;
   ASSERT_EQ(s.ReadFirstItem(it), 1);
   EXPECT_EQ(it.Subject, "left in the log");
+}
+
+// A store closed cleanly is sealed, and the next opening leaves out the
+// full check only for those very bytes: a changed, damaged, crashed or
+// foreign file is checked in full, and a damaged one is still refused.
+TEST(StoreSeal, OnlyTheBytesOfACleanClosingSkipTheFullCheck) {
+  test::TempDir dir;
+  const std::string path = dir.File("user.mdb");
+  const std::string seal = store_detail::SealPath(path);
+  auto open_checked = [&](const std::string& p) {
+    ItemStore s;
+    EXPECT_EQ(s.OpenStore(p), 1) << p;
+    return s.CheckedInFull();
+  };
+  {
+    ItemStore s;
+    ASSERT_EQ(s.CreateStore(path), 1);
+    EXPECT_TRUE(s.CheckedInFull());
+    for (int n = 1; n <= 300; ++n) ASSERT_EQ(s.InsertItem(MakeRow(n, 0)), 1);
+    EXPECT_FALSE(::access(seal.c_str(), F_OK) == 0) << "no seal while the store is open";
+  }
+  struct stat st {};
+  ASSERT_EQ(::stat(seal.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_FALSE(open_checked(path));
+  EXPECT_FALSE(open_checked(path)) << "a session that changed nothing seals again";
+
+  // Changed by another program after the closing: checked, and it opens.
+  ASSERT_TRUE(RawExec(path, "UPDATE MySelf SET Subject=x'41' WHERE rowid=7"));
+  EXPECT_TRUE(open_checked(path));
+  EXPECT_FALSE(open_checked(path));
+
+  // A seal that is not this file's: another store's, a torn one, an
+  // oversized one, or none.
+  const std::string other = dir.File("other.mdb");
+  {
+    ItemStore s;
+    ASSERT_EQ(s.CreateStore(other), 1);
+  }
+  const std::string kept = ReadFile(seal);
+  for (const std::string& forged :
+       {ReadFile(store_detail::SealPath(other)), kept.substr(0, kept.size() / 2),
+        kept + std::string(200, ' '), std::string()}) {
+    std::ofstream(seal, std::ios::binary | std::ios::trunc) << forged;
+    EXPECT_TRUE(open_checked(path)) << forged;
+  }
+  ::unlink(seal.c_str());
+  EXPECT_TRUE(open_checked(path));
+  EXPECT_FALSE(open_checked(path));
+
+  // A calendar that ended without closing: its log holds what the file
+  // does not, so the file is checked in full, with the row from the log,
+  // even when the seal's removal never reached the disk.
+  const std::string sealed = ReadFile(seal);
+  test::Probe crash = test::SpawnProbe(KV_STORE_PROBE, "insert", path);
+  ASSERT_EQ(crash.Wait(), 0);
+  ASSERT_EQ(::access((path + "-wal").c_str(), F_OK), 0);
+  std::ofstream(seal, std::ios::binary | std::ios::trunc) << sealed;
+  ASSERT_TRUE(store_detail::SealOf(path) == sealed) << "the file itself is as sealed";
+  {
+    ItemStore s;
+    ASSERT_EQ(s.OpenStore(path), 1);
+    EXPECT_TRUE(s.CheckedInFull());
+    EXPECT_EQ(test::AllRows(s).size(), 301u);
+  }
+
+  // A page overwritten after a clean closing: refused as before, and the
+  // file and its seal are left as they were.
+  {
+    std::string bytes = ReadFile(path);
+    for (size_t i = 0; i < 4096; ++i) bytes[bytes.size() / 2 + i] = static_cast<char>(i * 7 + 3);
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+  }
+  const std::string damaged = ReadFile(path), seal_before = ReadFile(seal);
+  ItemStore s;
+  EXPECT_EQ(s.OpenStore(path), 0);
+  EXPECT_EQ(s.LastFailure(), StoreFailure::Damaged);
+  EXPECT_EQ(ReadFile(path), damaged);
+  EXPECT_EQ(ReadFile(seal), seal_before);
 }
 
 // Opening checks before it configures: a file that is not a store is left

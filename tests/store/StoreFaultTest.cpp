@@ -176,6 +176,28 @@ TEST_F(StoreFaultTest, ReadErrorInAWalkIsNotTheEnd) {
   EXPECT_EQ(keys.size(), 12000u);
 }
 
+// A session that met a read error is not sealed at its closing: what the
+// disk gave back may not be what was written, so the next opening checks
+// every page.
+TEST_F(StoreFaultTest, ASessionWithAReadErrorIsCheckedInFullNextTime) {
+  {
+    ItemStore s;
+    ASSERT_EQ(s.OpenStore(base), 1);
+  }
+  {
+    ItemStore s;
+    ASSERT_EQ(s.OpenStore(base), 1);
+    EXPECT_FALSE(s.CheckedInFull());
+    vfs.FailReadsAfter(0);
+    std::vector<ItemStore::ItemKey> keys;
+    EXPECT_EQ(s.ReadItemKeys(keys), 0);
+    vfs.Clear();
+  }
+  ItemStore s;
+  ASSERT_EQ(s.OpenStore(base), 1);
+  EXPECT_TRUE(s.CheckedInFull());
+}
+
 // A change that fails inside a batch undoes the whole batch, and the
 // batch's later changes fail too instead of landing on their own.
 TEST_F(StoreFaultTest, FailedChangeUndoesTheWholeBatch) {

@@ -8,6 +8,7 @@
 #include "sync/WireRecord.h"
 #include "tests/store/StoreTestRows.h"
 #include "tests/view/ViewTestSupport.h"
+#include "view/LoadSteps.h"
 #include "view/StoreLoad.h"
 
 namespace kv {
@@ -151,6 +152,19 @@ TEST(StoreLoad, IndexedLoadAgreesWithTheFullWalkOnRandomStores) {
         LoadVisibleItems(walked, walk);
         EXPECT_EQ(indexed.OwnSelection, walked.OwnSelection);
       }
+      // The room made beforehand holds every row read, and not many more.
+      const load::Window w = load::WindowOf(indexed);
+      int64_t near = 0, alarmed = 0;
+      const bool indexable = store.ReadRowsNear(w.start, w.end, [&](ScheduleItem&) { ++near; });
+      ASSERT_EQ(store.ReadAlarmedRows([&](ScheduleItem&) { ++alarmed; }), 1);
+      const int64_t room = store.CountRowsNear(w.start, w.end);
+      if (indexable) {
+        EXPECT_GE(room, near);
+        EXPECT_LE(room, 4 * near);
+      } else {
+        EXPECT_EQ(room, -1);
+      }
+      EXPECT_EQ(store.CountAlarmedRows(), alarmed);
       ++compared;
       nonempty += walked.VisibleItems.size() > 20 ? 1 : 0;
     }
