@@ -19,10 +19,10 @@ trap cleanup EXIT
 
 server="$BUILD_DIR/server/kalvane-server"
 db="$scratch/team.db"
-"$server" --db "$db" add-user hanako --display "佐藤花子" --password pw-hanako >/dev/null
-"$server" --db "$db" add-user taro --display "山田太郎" --password pw-taro >/dev/null
-"$server" --db "$db" add-user jiro --display "鈴木次郎" --password pw-jiro >/dev/null
-"$server" --db "$db" add-user saburo --display "高橋三郎" --password pw-saburo >/dev/null
+echo pw-hanako | "$server" --db "$db" add-user hanako --display "佐藤花子" >/dev/null
+echo pw-taro | "$server" --db "$db" add-user taro --display "山田太郎" >/dev/null
+echo pw-jiro | "$server" --db "$db" add-user jiro --display "鈴木次郎" >/dev/null
+echo pw-saburo | "$server" --db "$db" add-user saburo --display "高橋三郎" >/dev/null
 "$server" --db "$db" grant hanako taro >/dev/null
 
 "$server" --db "$db" serve --port 0 --fast-sync >"$scratch/server.log" 2>&1 &
