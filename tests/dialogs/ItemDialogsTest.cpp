@@ -22,6 +22,7 @@
 #include "app/ui/MessageBox.h"
 #include "edit/ItemClipboard.h"
 #include "tests/edit/EditFakes.h"
+#include "tests/support/ModalScript.h"
 #include "tests/support/TestSupport.h"
 
 namespace kv::ui {
@@ -451,17 +452,17 @@ TEST(QtItemDialogs, AddCommandThroughTheRealDialog) {
 
   // OK with no subject: the command says so and opens the dialog again
   // with the place that was typed.
-  OnModal<ItemEditDlg>([](ItemEditDlg* d) {
-    d->controls().place->setText(U("会議室"));
-    QTest::mouseClick(d->controls().ok, Qt::LeftButton);
-  });
-  QTimer::singleShot(50, [] {
-    auto* d = qobject_cast<ItemEditDlg*>(QApplication::activeModalWidget());
-    ASSERT_NE(d, nullptr) << "the dialog was not opened again";
-    EXPECT_EQ(d->controls().place->text(), U("会議室"));
-    d->controls().subject->setText(U("定例"));
-    QTest::mouseClick(d->controls().ok, Qt::LeftButton);
-  });
+  test::ModalScript dialogs_answered;
+  dialogs_answered
+      .then<ItemEditDlg>([](ItemEditDlg* d) {
+        d->controls().place->setText(U("会議室"));
+        QTest::mouseClick(d->controls().ok, Qt::LeftButton);
+      })
+      .then<ItemEditDlg>([](ItemEditDlg* d) {
+        EXPECT_EQ(d->controls().place->text(), U("会議室"));
+        d->controls().subject->setText(U("定例"));
+        QTest::mouseClick(d->controls().ok, Qt::LeftButton);
+      });
   ItemCommands(ctx).AddOwnItem();
   EXPECT_EQ(messages.texts, (std::vector<std::string>{J("件名に何も指定されていません。")}));
   const auto rows = test::Rows(store);
