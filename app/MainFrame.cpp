@@ -120,10 +120,14 @@ CMainFrame::CMainFrame(CCalenderDoc* doc, QWidget* parent)
   minute_timer_.setInterval(kMinuteMs);
   connect(&minute_timer_, &QTimer::timeout, this, &CMainFrame::onMinuteTimer);
   idle_hook_ = ServerCall::AddIdleHook([this] { AfterServerCall(); });
+  ServerCall::SetStartFailureReporter([this] {
+    showMessage(QStringLiteral("サーバーとの通信を始められませんでした（作業用のスレッドを作れません）。"));
+  });
 }
 
 CMainFrame::~CMainFrame() {
   ServerCall::RemoveIdleHook(idle_hook_);
+  ServerCall::SetStartFailureReporter(nullptr);
   minute_timer_.stop();
   store_.CloseStore();
   state_.VisibleItems.clear();
@@ -175,6 +179,8 @@ void CMainFrame::BuildMenusAndBars() {
   panes_[0] = new QLabel(this);
   panes_[1] = new QLabel(QStringLiteral("Offline"), this);
   panes_[1]->setAlignment(Qt::AlignCenter);
+  // Pane 0 shows the clicked item's subject: text, never markup.
+  for (QLabel* pane : panes_) pane->setTextFormat(Qt::PlainText);
   panes_[1]->setMinimumWidth(panes_[1]->fontMetrics().horizontalAdvance(QStringLiteral("Offline")) + 16);
   statusBar()->addWidget(panes_[0], 1);
   statusBar()->addPermanentWidget(panes_[1]);
@@ -274,7 +280,11 @@ bool CMainFrame::openUserStore(const std::string& program_path) {
     conn.UserName = user;
     conn.ServerName = server;
     conn.ServerPort = port;
-    conn.Password = password_source_ ? password_source_(password) : password;
+    password_column_ = password;
+    const std::optional<std::string> pw =
+        password_source_ ? password_source_(password) : std::optional<std::string>(password);
+    conn.Password = pw.value_or(std::string());
+    conn.PasswordUnreadable = !pw.has_value();
   }
   store_.PurgeDeletedItems(60);
   return true;
@@ -283,17 +293,22 @@ bool CMainFrame::openUserStore(const std::string& program_path) {
 void CMainFrame::finishStartup() {
   const ConnectionState& conn = GlobalConnection();
   const bool has_server = conn.ServerPort != 0 && !conn.ServerName.empty();
-  if (has_server) setPaneText(0, QStringLiteral("サーバーと同期しています..."));
-  ServerCall::Run([this] {
-    SyncClient client(GlobalConnection(), &host_);
-    client.Synchronize(store_, [this] { ServerCall::OnGuiThread([this] { reload(); }); });
-  });
-  if (has_server) setPaneText(0, QString());
-  state_.Online = GlobalConnection().Online;
+  if (has_server && conn.PasswordUnreadable)
+    showMessage(QStringLiteral(
+        "パスワードを保管サービスから読み出せませんでした。読み出せるようになるまでサーバーには接続しません。\n"
+        "すぐに接続するには、ツール → サーバー設定でパスワードを入力し直してください。"));
+  const bool syncing = has_server && !conn.PasswordUnreadable;
+  if (syncing) setPaneText(0, QStringLiteral("サーバーと同期しています..."));
+  // Offline it only loads the items.
+  Synchronize();
+  if (syncing) setPaneText(0, QString());
   state_.DrawEnabled = 1;
   view_->invalidateLayout();
   started_ = true;
   minute_timer_.start();
+  // Alarms that came due while the calendar was closed ring now, not a
+  // minute later.
+  QTimer::singleShot(0, this, &CMainFrame::onMinuteTimer);
 }
 
 // ---- timer and server calls ----
@@ -307,6 +322,24 @@ void CMainFrame::onMinuteTimer() {
   RunTick();
 }
 
+void CMainFrame::Synchronize() {
+  ServerCall::Run([this] {
+    SyncClient client(GlobalConnection(), &host_);
+    client.Synchronize(store_, [this] { ServerCall::OnGuiThread([this] { reload(); }); });
+  });
+  state_.Online = GlobalConnection().Online;
+}
+
+bool CMainFrame::ReadPasswordAgain() {
+  ConnectionState& conn = GlobalConnection();
+  if (!conn.PasswordUnreadable || !password_source_) return false;
+  const std::optional<std::string> pw = password_source_(password_column_);
+  if (!pw) return false;
+  conn.Password = *pw;
+  conn.PasswordUnreadable = false;
+  return true;
+}
+
 void CMainFrame::RunTick() {
   tick_pending_ = false;
   ticking_ = true;
@@ -314,6 +347,11 @@ void CMainFrame::RunTick() {
     bool& flag;
     ~Done() { flag = false; }
   } done{ticking_};
+  // What waited for the password goes up as soon as it can be read.
+  if (ReadPasswordAgain()) {
+    Synchronize();
+    view_->invalidateLayout();
+  }
   if (minute_tick_) minute_tick_();
   if (tick_pending_ && !ServerCall::Running())
     QTimer::singleShot(0, this, &CMainFrame::onMinuteTimer);

@@ -6,6 +6,7 @@
 #include <QTimer>
 #include <functional>
 #include <map>
+#include <optional>
 #include <memory>
 #include <string>
 
@@ -55,7 +56,10 @@ class CMainFrame : public QMainWindow {
 
   // Turns the settings row's Password column into the password to sign in
   // with (it may live elsewhere); start-up calls it once the store is open.
-  void setPasswordSource(std::function<std::string(const std::string& column)> source) {
+  // Nothing when it cannot be read now: then no sign-in is tried, the user
+  // is told once, and each minute tick reads again.
+  void setPasswordSource(
+      std::function<std::optional<std::string>(const std::string& column)> source) {
     password_source_ = std::move(source);
   }
 
@@ -100,6 +104,10 @@ class CMainFrame : public QMainWindow {
   void ShowAbout();
   void AfterServerCall();
   void RunTick();
+  // The first synchronisation's way: on a worker, then a reload.
+  void Synchronize();
+  // The password read again once it could not be; true when it now is.
+  bool ReadPasswordAgain();
 
   CCalenderDoc* doc_;
   ViewState state_;
@@ -116,7 +124,8 @@ class CMainFrame : public QMainWindow {
 
   QTimer minute_timer_;
   std::function<void()> minute_tick_;
-  std::function<std::string(const std::string&)> password_source_;
+  std::function<std::optional<std::string>(const std::string&)> password_source_;
+  std::string password_column_;
   bool ticking_ = false;
   bool tick_pending_ = false;
   bool close_pending_ = false;

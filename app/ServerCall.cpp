@@ -14,6 +14,7 @@
 #include <memory>
 #include <mutex>
 #include <set>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -134,6 +135,8 @@ class InputHold final : public QObject {
 };
 
 InputHold* g_hold = nullptr;
+std::function<void()> g_start_failure;
+bool g_fail_starts = false;
 
 }  // namespace
 
@@ -182,7 +185,13 @@ void ServerCall::OnGuiThread(const std::function<void()>& f) {
   if (task->error) std::rethrow_exception(task->error);
 }
 
-void ServerCall::RunVoid(const std::function<void()>& work) {
+void ServerCall::SetStartFailureReporter(std::function<void()> report) {
+  g_start_failure = std::move(report);
+}
+
+void ServerCall::FailWorkerStartsForTest(bool fail) { g_fail_starts = fail; }
+
+bool ServerCall::RunVoid(const std::function<void()>& work) {
   auto call = std::make_shared<Call>();
   const bool outermost = g_depth == 0;
   ++g_depth;
@@ -190,9 +199,23 @@ void ServerCall::RunVoid(const std::function<void()>& work) {
     g_hold = new InputHold;
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
   }
+  // Puts back the cursor and the held input and runs the idle hooks.
+  auto end_call = [outermost] {
+    --g_depth;
+    if (!outermost) return;
+    QGuiApplication::restoreOverrideCursor();
+    InputHold* hold = g_hold;
+    g_hold = nullptr;
+    hold->Release();
+    delete hold;
+    // A copy: a hook may add or remove hooks.
+    auto hooks = Hooks();
+    for (auto& [id, hook] : hooks)
+      if (hook) hook();
+  };
 
   QEventLoop loop;
-  std::thread worker([call, &work, &loop] {
+  auto body = [call, &work, &loop] {
     {
       std::lock_guard<std::mutex> serial(g_serial);
       t_call = call;
@@ -209,7 +232,16 @@ void ServerCall::RunVoid(const std::function<void()>& work) {
     }
     call->cv.notify_all();
     QMetaObject::invokeMethod(&loop, "quit", Qt::QueuedConnection);
-  });
+  };
+  std::thread worker;
+  try {
+    if (g_fail_starts) throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+    worker = std::thread(body);
+  } catch (const std::system_error&) {
+    end_call();
+    if (g_start_failure) g_start_failure();
+    return false;
+  }
 
   auto finished = [&] {
     std::lock_guard<std::mutex> lock(call->mu);
@@ -226,19 +258,9 @@ void ServerCall::RunVoid(const std::function<void()>& work) {
   worker.join();
   call->Drain();
 
-  --g_depth;
-  if (outermost) {
-    QGuiApplication::restoreOverrideCursor();
-    InputHold* hold = g_hold;
-    g_hold = nullptr;
-    hold->Release();
-    delete hold;
-    // A copy: a hook may add or remove hooks.
-    auto hooks = Hooks();
-    for (auto& [id, hook] : hooks)
-      if (hook) hook();
-  }
+  end_call();
   if (call->error) std::rethrow_exception(call->error);
+  return true;
 }
 
 }  // namespace kv::app

@@ -21,7 +21,9 @@ namespace kv::app {
 class ServerCall {
  public:
   // Returns work's result; an exception thrown by work is rethrown here.
-  // Must be called on the GUI thread.
+  // Must be called on the GUI thread. When no worker can be started, work
+  // does not run, the failure is reported and the result is R{} (0, a
+  // failed request).
   template <class F>
   static auto Run(F&& work) -> std::invoke_result_t<F&> {
     using R = std::invoke_result_t<F&>;
@@ -29,11 +31,17 @@ class ServerCall {
       RunVoid([&] { work(); });
     } else {
       std::optional<R> result;
-      RunVoid([&] { result.emplace(work()); });
+      if (!RunVoid([&] { result.emplace(work()); }) || !result) return R{};
       return std::move(*result);
     }
   }
-  static void RunVoid(const std::function<void()>& work);
+  // False when no worker could be started (work did not run).
+  static bool RunVoid(const std::function<void()>& work);
+
+  // Told on the GUI thread when a worker cannot be started.
+  static void SetStartFailureReporter(std::function<void()> report);
+  // Test seam: the next worker starts fail as if the system had no threads left.
+  static void FailWorkerStartsForTest(bool fail);
 
   // Runs f on the GUI thread and returns when it has run (at once when
   // already there). Exceptions from f are rethrown in the caller.

@@ -145,8 +145,11 @@ void ItemCommands::Reload() {
   if (c_.reload) c_.reload();
 }
 
-void ItemCommands::Approve(const ScheduleItem& saved) {
-  if (c_.approvals && !saved.Execute.empty())
+void ItemCommands::Approve(const ScheduleItem& saved, const std::string& held) {
+  // Only a text the user typed or chose here is theirs: one the item
+  // already held may have come from the server or a colleague, and keeps
+  // whatever answer it had.
+  if (c_.approvals && !saved.Execute.empty() && saved.Execute != held)
     c_.approvals->Remember(saved.Index, saved.Execute, true);
 }
 
@@ -161,7 +164,7 @@ void ItemCommands::AddOwnItem(const DateTime& day) {
     if (Refused(form, false)) continue;
     ScheduleItem rec = Build(form, true);
     if (!NewIndex(rec)) continue;
-    if (SendAndStore(rec, true)) Approve(rec);
+    if (SendAndStore(rec, true)) Approve(rec, {});
     Reload();
     return;
   }
@@ -181,7 +184,7 @@ void ItemCommands::EditOwnItem() {
     // this request is still out.
     DrawPause pause(c_.state);
     ScheduleItem rec = Rebuild(form, old);
-    if (SendAndStore(rec, false)) Approve(rec);
+    if (SendAndStore(rec, false)) Approve(rec, old.Execute);
     Reload();
     return;
   }
@@ -237,7 +240,7 @@ void ItemCommands::EditReferenceItem() {
   }
 }
 
-void ItemCommands::AddReferenceItem(const std::string& user_name) {
+void ItemCommands::AddReferenceItem(std::string user_name) {
   ItemForm form = DefaultForm(c_.state.SelectedDate);
   while (c_.dialogs.EditItem(form)) {
     DrawPause pause(c_.state);
@@ -280,6 +283,7 @@ void ItemCommands::PasteItem() {
   if (!NewIndex(rec)) return;
   rec.Updated = Now();
   if (rec.Alarm != -1) rec.AlarmTime = NextAlarmTime(rec);
+  rec.SyncFlag = SyncClean;
   // A pasted program may come from another user's item: never approved here.
   SendAndStore(rec, true);
   Reload();
@@ -322,7 +326,9 @@ void CommandItemOperations::OpenReferenceItem(int reference_index) {
 }
 
 void CommandItemOperations::AddItemForUser(const std::string& user_name) {
-  ItemCommands(c_).AddReferenceItem(user_name);
+  // A copy: the name may live in ReferenceUsers, which a repaint replaces
+  // while the dialog is open.
+  ItemCommands(c_).AddReferenceItem(std::string(user_name));
 }
 
 }  // namespace kv

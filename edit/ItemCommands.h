@@ -53,7 +53,8 @@ class ItemCommands {
   // The reference item at ReferenceSelection: edited with permission,
   // shown read-only without; a private one is not opened.
   void EditReferenceItem();
-  void AddReferenceItem(const std::string& user_name);
+  // By value: the dialog's modal loop may replace the list the name came from.
+  void AddReferenceItem(std::string user_name);
   void CopySelectedItem();
   void PasteItem();
 
@@ -83,7 +84,8 @@ class ItemCommands {
   // shown, when the store did not keep it.
   bool SendAndStore(ScheduleItem& rec, bool added);
   void Reload();
-  void Approve(const ScheduleItem& saved);
+  // Approves the saved Execute text when it is not the one the item held.
+  void Approve(const ScheduleItem& saved, const std::string& held);
 
   ItemContext c_;
 };

@@ -132,7 +132,7 @@ std::optional<std::string> CheckFormFields(const ItemForm& form, FormField* whic
   }
   if (auto m = CheckText(form.desc, field::Desc, kMaxDescBytes, true))
     return fail(FormField::Desc, *m);
-  if (auto m = CheckText(form.execute, field::Execute, kMaxLineBytes, false))
+  if (auto m = CheckText(form.execute, field::Execute, kMaxExecuteBytes, false))
     return fail(FormField::Execute, *m);
   return std::nullopt;
 }

@@ -59,6 +59,9 @@ inline constexpr std::string_view kAlarmUnitTexts[3] = {"分前", "時間前", "
 // server and wire, so a saved item can always be sent.
 inline constexpr std::size_t kMaxLineBytes = 1024;
 inline constexpr std::size_t kMaxDescBytes = 65536;
+// The longest Execute text that is started at all; a longer one is
+// refused at OK rather than failing at its start minute.
+inline constexpr std::size_t kMaxExecuteBytes = 519;
 
 // Defaults for a new item on `day` (its time of day is dropped).
 ItemForm DefaultForm(const DateTime& day);

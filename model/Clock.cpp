@@ -32,4 +32,11 @@ DateTime SystemClock::Now() const {
                              tm.tm_sec == 60 ? 59 : tm.tm_sec);
 }
 
+int64_t SystemClock::ElapsedSeconds() const {
+  // CLOCK_MONOTONIC stands still during a suspend (CLOCK_BOOTTIME would not).
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<int64_t>(ts.tv_sec);
+}
+
 }  // namespace kv

@@ -13,6 +13,9 @@ class Clock {
   virtual ~Clock() = default;
   // Local wall-clock time to the whole second; invalid if unreadable.
   virtual DateTime Now() const = 0;
+  // Seconds on a clock that only runs forward and stands still while the
+  // machine sleeps: set against Now(), it shows the wall clock jumping.
+  virtual int64_t ElapsedSeconds() const = 0;
 
   // A shared handle, so a clock replaced meanwhile stays alive for the
   // threads still reading it.
@@ -24,6 +27,7 @@ class Clock {
 class SystemClock final : public Clock {
  public:
   DateTime Now() const override;
+  int64_t ElapsedSeconds() const override;
 };
 
 class FixedClock final : public Clock {
@@ -34,18 +38,26 @@ class FixedClock final : public Clock {
     std::lock_guard<std::mutex> lock(mu_);
     return now_;
   }
+  int64_t ElapsedSeconds() const override {
+    std::lock_guard<std::mutex> lock(mu_);
+    return elapsed_;
+  }
+  // The wall clock is set: elapsed time does not move.
   void Set(DateTime now) {
     std::lock_guard<std::mutex> lock(mu_);
     now_ = now;
   }
+  // Time passes: both move.
   void Advance(int64_t seconds) {
     std::lock_guard<std::mutex> lock(mu_);
     now_ = now_.AddSeconds(seconds);
+    elapsed_ += seconds;
   }
 
  private:
   mutable std::mutex mu_;
   DateTime now_;
+  int64_t elapsed_ = 0;
 };
 
 // Shorthand for Clock::Instance()->Now().

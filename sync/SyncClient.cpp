@@ -49,7 +49,8 @@ std::string SyncClient::SettingsKey() const {
 
 int SyncClient::CheckConnection() {
   Disconnect();
-  if (NotConfigured(state_.ServerName) || NotConfigured(state_.UserName) || state_.ServerPort == 0) {
+  if (NotConfigured(state_.ServerName) || NotConfigured(state_.UserName) || state_.ServerPort == 0 ||
+      state_.PasswordUnreadable) {
     Status("Offline");
     return 0;
   }

@@ -46,6 +46,10 @@ struct ConnectionState {
   std::string ServerName;
   int32_t ServerPort = 0;
   std::string Password;
+  // The password is kept somewhere that could not be read (the desktop's
+  // secret service): no sign-in is tried, since an empty password would
+  // only earn a refusal the user did not cause.
+  bool PasswordUnreadable = false;
   int Online = 0;
   DateTime LastConnectFailure = DateTime::FromParts(2000, 8, 15);
   DateSpan ClockOffset;  // local clock minus server clock

@@ -108,7 +108,7 @@ void OnDoubleClick(ViewState& state, Surface& s, ViewHost& host, ItemOperations&
       if (!row)
         ops.AddOwnItem(state.SelectedDate);
       else if (row->Writable == 1)
-        ops.AddItemForUser(row->UserName);
+        ops.AddItemForUser(std::string(row->UserName));  // a copy outlives the list
       else
         host.ShowMessage(CannotAddForUserText());
       break;

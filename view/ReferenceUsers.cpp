@@ -28,17 +28,13 @@ std::string OwnDisplayName(const std::vector<UserEntry>& server, const std::stri
 std::vector<UserEntry> CandidateUsers(const std::vector<UserEntry>& server,
                                       const std::vector<UserEntry>& chosen,
                                       const std::string& own_user_name) {
+  // Names only: a chosen user keeps the UserID the store had, which the
+  // server may since have given to someone else.
   std::unordered_set<std::string> names;
-  std::unordered_set<int32_t> ids;
-  for (const UserEntry& c : chosen) {
-    names.insert(c.UserName);
-    ids.insert(c.UserID);
-  }
+  for (const UserEntry& c : chosen) names.insert(c.UserName);
   std::vector<UserEntry> out;
   for (const UserEntry& s : server) {
-    if (s.UserName == own_user_name || names.count(s.UserName) || ids.count(s.UserID)) continue;
-    names.insert(s.UserName);
-    ids.insert(s.UserID);
+    if (s.UserName == own_user_name || !names.insert(s.UserName).second) continue;
     out.push_back(s);
   }
   return out;

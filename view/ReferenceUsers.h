@@ -18,8 +18,7 @@ void ReconcileReferenceUsers(std::vector<UserEntry>& refs, const std::vector<Use
 std::string OwnDisplayName(const std::vector<UserEntry>& server, const std::string& user_name);
 
 // The server's users in its order, without the own user, those already
-// chosen, and a repeated name or UserID (a server that repeats one would
-// have two rows share items and the wrong name sent for a change).
+// chosen and a repeated name, all by UserName alone.
 std::vector<UserEntry> CandidateUsers(const std::vector<UserEntry>& server,
                                       const std::vector<UserEntry>& chosen,
                                       const std::string& own_user_name);

@@ -22,8 +22,8 @@ PasswordPlace PasswordKeeper::Place() {
   return available_ == Probe::Yes ? PasswordPlace::SecretService : PasswordPlace::Store;
 }
 
-std::string PasswordKeeper::Load(const std::string& column) {
-  if (!column.empty() || !secrets_ || available_ == Probe::No) return column;
+std::optional<std::string> PasswordKeeper::Load(const std::string& column) {
+  if (!column.empty() || !secrets_) return column;
   std::string secret;
   switch (secrets_->Read(key_, secret)) {
     case SecretStore::Status::Ok:
@@ -31,10 +31,10 @@ std::string PasswordKeeper::Load(const std::string& column) {
       return secret;
     case SecretStore::Status::NotFound:
       available_ = Probe::Yes;
-      return {};
+      return std::string();
     default:
       available_ = Probe::No;
-      return {};
+      return std::nullopt;
   }
 }
 

@@ -3,6 +3,7 @@
 // there is one, so the store's Password column holds nothing; otherwise in
 // the store, which is then kept private to the user. The server always
 // receives the password as entered.
+#include <optional>
 #include <string>
 
 namespace kv {
@@ -36,7 +37,8 @@ class PasswordKeeper {
   // The password to sign in with, given the settings row's Password
   // column. A column that still holds one (an older store, or a save made
   // while the service was missing) wins; the next Keep moves it over.
-  std::string Load(const std::string& column);
+  // Nothing when the column is empty and the service cannot be read.
+  std::optional<std::string> Load(const std::string& column);
 
   // Keeps the password and returns what the Password column is to hold:
   // empty when the secret service took it. A service that fails here is

@@ -28,6 +28,9 @@ void ApplyServerSettings(ConnectionState& conn, const ServerSettings& s) {
   conn.ServerPort = s.ServerPort;
   conn.UserName = s.UserName;
   conn.Password = s.Password;
+  // A password entered again replaces the one that could not be read; an
+  // empty field only means it was not typed.
+  if (!s.Password.empty()) conn.PasswordUnreadable = false;
 }
 
 SettingsSaved SaveServerSettings(ConnectionState& conn, ItemStore& store, PasswordKeeper& keeper,

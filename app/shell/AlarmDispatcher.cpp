@@ -1,10 +1,13 @@
 #include "app/shell/AlarmDispatcher.h"
 
+#include <cstdlib>
+
 #include "model/Clock.h"
 #include "model/Recurrence.h"
 #include "model/Text.h"
 #include "sync/WireRecord.h"
 #include "view/StoreLoad.h"
+#include "view/Texts.h"
 
 namespace kv::shell {
 
@@ -45,11 +48,13 @@ AlarmDispatcher::AlarmDispatcher(ViewState& state, ItemStore& store, std::string
       programs_(starter, host, question, approvals) {}
 
 void AlarmDispatcher::Tick() {
+  // Only this tick's own message boxes hold the next one back: an open
+  // dialog elsewhere must not make an alarm late, and the commands keep
+  // copies of what they work on across their dialogs.
   if (busy_) {
     pending_ = true;
     return;
   }
-  if (state_.DrawEnabled == 0) return;
   struct Busy {
     bool& flag;
     explicit Busy(bool& f) : flag(f) { flag = true; }
@@ -58,13 +63,27 @@ void AlarmDispatcher::Tick() {
   do {
     pending_ = false;
     RunTick();
-  } while (pending_ && state_.DrawEnabled != 0);
+  } while (pending_);
+}
+
+bool AlarmDispatcher::ClockJumped(const DateTime& now) {
+  const int64_t elapsed = Clock::Instance()->ElapsedSeconds();
+  const int64_t wall = now.LinearSeconds();
+  const bool first = !last_wall_.has_value();
+  const bool jumped =
+      !first && std::llabs((wall - *last_wall_) - (elapsed - last_elapsed_)) > kClockJumpSeconds;
+  last_wall_ = wall;
+  last_elapsed_ = elapsed;
+  return jumped;
 }
 
 void AlarmDispatcher::RunTick() {
   const DateTime now = Now();
   if (!now.IsValid()) return;
   reloaded_ = false;
+  // After a suspend or a clock set by hand the candidates were chosen for
+  // another time: alarms that came due meanwhile are not in them.
+  if (ClockJumped(now)) Reload();
   RaiseAlarms(now);
   StartPrograms(now);
   if (++minute_counter_ >= kReloadEveryTicks) {
@@ -115,7 +134,11 @@ void AlarmDispatcher::StartAlarmProgram(const ScheduleItem& item) {
   const std::string path = program_folder_ + "/" + kAlarmProgramFile;
   const int rc = starter_.Start(path, ToProcessArguments(AlarmArguments(item)));
   // A failed start still spends the alarm, so it is not retried each minute.
-  if (rc != 0) host_.ShowMessage(StartFailureText("アラームが実行できません", rc));
+  // The reminder itself is in the message, so it is not lost with the alarm.
+  if (rc != 0)
+    host_.ShowMessage(StartFailureText("アラームが実行できません", rc) + "\n\n" +
+                      Cp932("予定: ") + text::CutBytes(item.Subject, kMaxAlarmSubjectBytes) + "\n" +
+                      Cp932("開始: ") + FormatWireDate(item.Start));
 }
 
 void AlarmDispatcher::StartPrograms(const DateTime& now) {

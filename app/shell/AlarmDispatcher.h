@@ -3,6 +3,7 @@
 // alarm program, starts items' programs at their start minute, and
 // reloads the calendar's items once an hour.
 #include <cstdint>
+#include <optional>
 #include <set>
 #include <string>
 #include <tuple>
@@ -27,6 +28,9 @@ inline constexpr int kReloadEveryTicks = 60;
 // Start minutes missed while a tick was held (a message open, the timer
 // late) are caught up this far back; older ones are let go.
 inline constexpr int kProgramCatchUpMinutes = 10;
+// How far the wall clock may stray from the time elapsed between two ticks
+// before the alarm candidates are chosen again.
+inline constexpr int64_t kClockJumpSeconds = 90;
 
 // "start - end" in the date-time text form of the wire. Without quotes:
 // the argument reaches the alarm program whole as one vector element, and
@@ -47,8 +51,7 @@ class AlarmDispatcher {
                   ExecuteApprovals& approvals);
 
   // Timer 1. A tick asked for while one runs (its message box open) is
-  // held and runs right after it; none runs while DrawEnabled is 0 (start-up
-  // or an item operation in progress).
+  // held and runs right after it.
   void Tick();
 
   int MinuteCounter() const { return minute_counter_; }
@@ -56,6 +59,9 @@ class AlarmDispatcher {
 
  private:
   void RunTick();
+  // True when the wall clock moved otherwise than the time elapsed since
+  // the last tick (a suspend, a clock set by hand or by time service).
+  bool ClockJumped(const DateTime& now);
   void RaiseAlarms(const DateTime& now);
   void StartAlarmProgram(const ScheduleItem& item);
   void StartPrograms(const DateTime& now);
@@ -78,6 +84,8 @@ class AlarmDispatcher {
   bool busy_ = false;
   bool pending_ = false;
   bool reloaded_ = false;
+  std::optional<int64_t> last_wall_;
+  int64_t last_elapsed_ = 0;
   // The last minute whose programs were started.
   DateTime last_program_minute_ = DateTime::Invalid();
   // Alarms raised in this run: one whose item could not be stored (a

@@ -20,10 +20,26 @@ std::string StartFailureText(const char* utf8_text, int error) {
   return out;
 }
 
+namespace {
+
+// Line breaks in a text from someone else could push the program out of
+// sight or fake the question's own lines. CP932 trail bytes are never
+// below 0x40, so a byte scan is exact.
+std::string OneLine(std::string cp932) {
+  for (char& c : cp932)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
+  return cp932;
+}
+
+}  // namespace
+
 std::string RunQuestionText(const ScheduleItem& item) {
-  return Cp932("予定「") + text::CutBytes(item.Subject, 127) +
-         Cp932("」に次のプログラムが指定されています。\n\n") + item.Execute +
-         Cp932("\n\nこのコンピュータではまだ許可されていません。実行しますか？");
+  const ExecuteParts parts = SplitExecute(item.Execute);
+  std::string out = Cp932("予定「") + OneLine(text::CutBytes(item.Subject, 127)) +
+                    Cp932("」に次のプログラムが指定されています。\n\nプログラム: ") +
+                    OneLine(parts.program);
+  if (parts.argument) out += Cp932("\n引数: ") + OneLine(*parts.argument);
+  return out + Cp932("\n\nこのコンピュータではまだ許可されていません。実行しますか？");
 }
 
 ExecuteParts SplitExecute(const std::string& execute) {

@@ -8,13 +8,12 @@
 #include "app/shell/ProcessStarter.h"
 #include "app/shell/RunQuestion.h"
 #include "edit/ExecuteApprovals.h"
+#include "edit/ItemForm.h"
 #include "model/ScheduleItem.h"
 #include "view/ViewHost.h"
 
 namespace kv::shell {
 
-// Longest Execute text that is started at all.
-inline constexpr std::size_t kMaxExecuteBytes = 519;
 
 // "text (ENAME)" or "text (number)", as CP932; text is a UTF-8 literal.
 std::string StartFailureText(const char* utf8_text, int error);

@@ -32,7 +32,10 @@ MessageBox::Button MessageBox::Show(QWidget* parent, QMessageBox::Icon icon, con
     s.answers.pop_front();
     return a;
   }
-  QMessageBox box(icon, QApplication::applicationDisplayName(), text, buttons, parent);
+  QMessageBox box(icon, QApplication::applicationDisplayName(), QString(), buttons, parent);
+  // Messages carry texts from items, other users and the server.
+  box.setTextFormat(Qt::PlainText);
+  box.setText(text);
   box.setDefaultButton(default_button);
   for (const LabelledButton& l : labels) {
     if (QAbstractButton* b = box.button(l.button)) b->setText(l.text);

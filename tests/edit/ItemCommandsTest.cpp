@@ -359,8 +359,37 @@ TEST(EditOwnItem, ShowsTheItemAndRewritesItsRow) {
   EXPECT_EQ(r.Attr5, "also kept");
   ASSERT_EQ(b.server.calls.size(), 1u);
   EXPECT_EQ(b.server.calls[0].what, "update");
-  EXPECT_EQ(b.approvals.Lookup(old.Index, "/opt/report"), ExecuteApprovals::Answer::Approved)
-      << "a program kept in the dialog counts as approved";
+  EXPECT_EQ(b.approvals.Lookup(old.Index, "/opt/report"), ExecuteApprovals::Answer::Unknown)
+      << "an OK does not approve the program the item already held";
+}
+
+TEST(EditOwnItem, OnlyAProgramTheUserEntersHereIsApproved) {
+  Bench b;
+  ScheduleItem from_server = Timed("x", D(2004, 6, 14, 9, 0, 0), D(2004, 6, 14, 10, 0, 0));
+  from_server.Execute = "/usr/bin/python3@-c";
+  const ScheduleItem old = b.Seed(from_server);
+  // Only the time changes: the server's program stays unapproved.
+  b.dialogs.Ok([](ItemForm& f) { f.end_time = D(1899, 12, 30, 11, 0, 0); });
+  b.Cmd().EditOwnItem();
+  EXPECT_EQ(b.approvals.Lookup(old.Index, old.Execute), ExecuteApprovals::Answer::Unknown);
+  // A refusal the user gave stays one.
+  b.approvals.Remember(old.Index, old.Execute, false);
+  b.dialogs.Ok([](ItemForm& f) { f.subject = "y"; });
+  b.Cmd().EditOwnItem();
+  EXPECT_EQ(b.approvals.Lookup(old.Index, old.Execute), ExecuteApprovals::Answer::Refused);
+  // Longer than the starter takes: refused at OK, naming the field, and
+  // the dialog opens again; what the user then types is theirs.
+  const std::string too_long(kMaxExecuteBytes + 1, 'a');
+  b.dialogs.Ok([&](ItemForm& f) { f.execute = too_long; });
+  b.dialogs.Ok([](ItemForm& f) {
+    EXPECT_EQ(f.execute.size(), kMaxExecuteBytes + 1) << "the input is kept";
+    f.execute = "/usr/bin/mine";
+  });
+  b.Cmd().EditOwnItem();
+  EXPECT_EQ(b.Msgs(), std::vector<std::string>{J("実行ファイルが長すぎます（519 バイトまで）。")});
+  EXPECT_EQ(Rows(b.store)[0].Execute, "/usr/bin/mine");
+  EXPECT_EQ(b.approvals.Lookup(old.Index, "/usr/bin/mine"), ExecuteApprovals::Answer::Approved);
+  EXPECT_EQ(b.approvals.Lookup(old.Index, old.Execute), ExecuteApprovals::Answer::Refused);
 }
 
 TEST(EditOwnItem, EndBeforeStartIsRefusedAndTheInputKept) {
@@ -490,6 +519,21 @@ struct RefBench : Bench {
     return it;
   }
 };
+
+TEST(ReferenceItems, AddForAUserSurvivesTheListBeingReplacedMeanwhile) {
+  RefBench b;
+  CommandItemOperations ops(b.Ctx());
+  // A repaint during the dialog loads the list again; the old one is freed
+  // (the sanitizer build sees any read of it).
+  b.dialogs.Ok([&](ItemForm& f) {
+    b.state.ReferenceUsers = {UserEntry{9, "saburo", J("三郎"), 1}};
+    b.state.ReferenceUsers.shrink_to_fit();
+    f.subject = J("打合せ");
+  });
+  ops.AddItemForUser(b.state.ReferenceUsers[0].UserName);
+  ASSERT_EQ(b.server.calls.size(), 1u);
+  EXPECT_EQ(b.server.calls[0].user, "hanako");
+}
 
 TEST(ReferenceItems, EditWithPermissionGoesToTheServerOnly) {
   RefBench b;
@@ -654,6 +698,8 @@ TEST(Clipboard, PasteKeepsTimeOfDayAndLength) {
     EXPECT_EQ(p.Alarm, src.Alarm);
     EXPECT_EQ(p.AlarmTime, src.Alarm == -1 ? DateTime() : NextAlarmTime(p));
     EXPECT_TRUE(b.approvals.remembered.empty()) << "a pasted program is not approved";
+    ASSERT_EQ(b.server.calls.size(), 1u);
+    EXPECT_EQ(b.server.calls[0].item.SyncFlag, SyncClean) << "sent as a clean record";
     EXPECT_EQ(b.state.DrawEnabled, 1);
   }
 }

@@ -215,7 +215,9 @@ TEST_F(Dispatcher, FailedStartsAreNamedAndStillSpendTheAlarm) {
     Load();
     dispatcher.Tick();
     ASSERT_EQ(host.messages.size(), 1u);
-    EXPECT_EQ(host.messages[0], J("アラームが実行できません ") + suffix);
+    // The reminder is in the message, since the alarm is spent.
+    EXPECT_EQ(host.messages[0], J("アラームが実行できません ") + suffix + J("\n\n予定: ") + subject +
+                                    J("\n開始: 2004/03/01 09:00:00"));
     EXPECT_EQ(Stored(subject).Alarm, -1);
     dispatcher.Tick();
     EXPECT_EQ(host.messages.size(), 1u) << "not retried";
@@ -273,16 +275,42 @@ TEST_F(Dispatcher, ATickAskedForWhileAMessageIsOpenWaitsForTheRunningOne) {
   EXPECT_EQ(Stored("b").Alarm, -1);
 }
 
-TEST_F(Dispatcher, NoTickWhileStartupOrAnItemOperationRuns) {
+TEST_F(Dispatcher, AnOpenDialogDoesNotHoldTheAlarmBack) {
   Add(Alarmed("a", D(2004, 3, 1, 9, 0, 0), 0, 1));
   Load();
-  state.DrawEnabled = 0;
+  state.DrawEnabled = 0;  // an item dialog or the reference-user chooser is open
   dispatcher.Tick();
-  EXPECT_TRUE(starter.starts.empty());
-  EXPECT_EQ(dispatcher.MinuteCounter(), 0);
-  state.DrawEnabled = 1;
+  EXPECT_EQ(Subjects(), std::vector<std::string>{"a"});
+  EXPECT_EQ(dispatcher.MinuteCounter(), 1);
+}
+
+TEST_F(Dispatcher, AJumpOfTheWallClockReloadsTheCandidatesAndEachAlarmRingsOnce) {
+  // Due at 14:00, more than two hours after the load: not a candidate yet.
+  Add(Alarmed("after lunch", D(2004, 3, 1, 14, 10, 0), 600, 1));
+  Add(Alarmed("evening", D(2004, 3, 1, 18, 0, 0), 0, 2));
+  Load();
+  dispatcher.Tick();
+  ASSERT_TRUE(starter.starts.empty());
+  // Suspended at 09:00, resumed at 14:30: the timer's clock stood still.
+  clock.Set(D(2004, 3, 1, 14, 30, 0));
+  clock.Advance(60);
+  dispatcher.Tick();
+  EXPECT_EQ(Subjects(), std::vector<std::string>{"after lunch"});
+  EXPECT_EQ(Stored("after lunch").Alarm, -1);
+  // Set back by hand, then forward again: nothing rings twice.
+  clock.Set(D(2004, 3, 1, 13, 0, 0));
+  dispatcher.Tick();
+  clock.Set(D(2004, 3, 1, 14, 31, 0));
   dispatcher.Tick();
   EXPECT_EQ(starter.starts.size(), 1u);
+  // Minutes that really pass, however late the timer, are no jump: no
+  // reload (each would repaint) until the hourly one.
+  const int repaints = host.repaints;
+  for (int i = 0; i < 5; ++i) {
+    clock.Advance(i == 2 ? 75 : 60);
+    dispatcher.Tick();
+  }
+  EXPECT_EQ(host.repaints, repaints);
 }
 
 TEST_F(Dispatcher, EverySixtiethTickReloadsTheItems) {

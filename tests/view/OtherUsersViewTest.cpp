@@ -443,13 +443,13 @@ TEST(ReferenceUsers, CandidatesLeaveOutTheOwnUserTheChosenAndRepeats) {
                                          User(6, "eve")};
   std::vector<UserEntry> chosen = {User(20, "bob")};
   std::vector<UserEntry> cand = CandidateUsers(server, chosen, "me");
-  // bob is chosen under the id the store kept (20), so dan, whose id the
-  // server repeats from bob, meets no row of his; the second ann repeats a
-  // name. With cat's id among the chosen, cat goes, and so does dan.
+  // The second ann repeats a name. Ids count for nothing: a chosen user's
+  // stored id may since belong to someone else (zed's 4 is now cat's), and
+  // that user must still be offered.
   EXPECT_EQ(Names(cand), (std::vector<std::string>{"ann", "cat", "dan", "eve"}));
   chosen = {User(4, "zed")};
   EXPECT_EQ(Names(CandidateUsers(server, chosen, "me")),
-            (std::vector<std::string>{"ann", "bob", "eve"}));
+            (std::vector<std::string>{"ann", "bob", "cat", "dan", "eve"}));
 
   // There and back again: the user ends up last among the candidates.
   std::vector<UserEntry> refs;
@@ -457,11 +457,11 @@ TEST(ReferenceUsers, CandidatesLeaveOutTheOwnUserTheChosenAndRepeats) {
   ASSERT_TRUE(MoveUser(cand, refs, 0));
   EXPECT_EQ(Names(refs), (std::vector<std::string>{"ann"}));
   ASSERT_TRUE(MoveUser(refs, cand, 0));
-  EXPECT_EQ(Names(cand), (std::vector<std::string>{"bob", "cat", "eve", "ann"}));
+  EXPECT_EQ(Names(cand), (std::vector<std::string>{"bob", "cat", "dan", "eve", "ann"}));
   EXPECT_FALSE(MoveUser(refs, cand, 0));
   EXPECT_FALSE(MoveUser(cand, refs, -1));
-  EXPECT_FALSE(MoveUser(cand, refs, 4));
-  EXPECT_EQ(cand.size(), 4u);
+  EXPECT_FALSE(MoveUser(cand, refs, 5));
+  EXPECT_EQ(cand.size(), 5u);
 }
 
 }  // namespace
