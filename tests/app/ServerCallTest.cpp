@@ -72,6 +72,34 @@ TEST(ServerCall, ErrorsOfTheWorkAndOfErrandsComeBackToTheCaller) {
   EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
 }
 
+TEST(ServerCall, AWorkerThatCannotStartPutsEverythingBackAndFailsTheRequest) {
+  Probe w;
+  w.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+  int reported = 0, hooks = 0;
+  ServerCall::SetStartFailureReporter([&] { ++reported; });
+  const int hook = ServerCall::AddIdleHook([&] { ++hooks; });
+  ServerCall::FailWorkerStartsForTest(true);
+  bool ran = false;
+  const int r = ServerCall::Run([&] {
+    ran = true;
+    return 1;
+  });
+  ServerCall::FailWorkerStartsForTest(false);
+  EXPECT_EQ(r, 0);
+  EXPECT_FALSE(ran);
+  EXPECT_EQ(reported, 1);
+  EXPECT_EQ(hooks, 1);
+  EXPECT_FALSE(ServerCall::Running());
+  EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+  // Input is no longer held: a key reaches the window at once.
+  QTest::keyClick(&w, Qt::Key_A);
+  EXPECT_EQ(w.keys, 1);
+  EXPECT_EQ(ServerCall::Run([] { return 5; }), 5);
+  ServerCall::RemoveIdleHook(hook);
+  ServerCall::SetStartFailureReporter(nullptr);
+}
+
 TEST(ServerCall, WindowsPaintWhileInputWaitsForTheEnd) {
   Probe w;
   w.resize(200, 100);
