@@ -7,8 +7,7 @@
 #include <vector>
 
 #include "alarm/AlarmArgs.h"
-#include "alarm/AlarmWindow.h"
-#include "alarm/Notification.h"
+#include "alarm/AlarmSession.h"
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
@@ -27,13 +26,12 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName("QvxAlarm");
   QApplication::setOrganizationName("Wexor");
   QApplication::setApplicationDisplayName("Kalvane");
+  // A snoozed alarm has no window for a while; only its end quits.
+  QApplication::setQuitOnLastWindowClosed(false);
   kv::alarm::UseJapaneseFont();
 
-  kv::alarm::AlarmWindow window(*parsed.request);
-  QObject::connect(&window, &QDialog::finished, &app, &QApplication::quit);
-  window.show();
-
-  kv::alarm::DesktopNotifier notifier(QDBusConnection::sessionBus());
-  notifier.send(*parsed.request);
+  kv::alarm::AlarmSession session(*parsed.request, QDBusConnection::sessionBus());
+  QObject::connect(&session, &kv::alarm::AlarmSession::ended, &app, &QApplication::quit);
+  session.start();
   return app.exec();
 }
