@@ -9,6 +9,8 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QProcess>
@@ -440,6 +442,53 @@ TEST(AlarmProgram, RefusesNonsensePolitelyAndShowsWhatTheClientSends) {
   EXPECT_EQ(p.state(), QProcess::Running) << "the window stays until closed";
   p.kill();
   p.waitForFinished(30000);
+}
+
+TEST(AlarmProgram, TextsThatLookLikeQtOptionsAreShownAsText) {
+  PrivateBus bus;
+  ASSERT_FALSE(bus.address().isEmpty());
+  FakeNotifications fake;
+  fake.capabilities = {"body", "actions"};
+  QDBusConnection service = bus.Connect("kv-service-4");
+  ASSERT_TRUE(service.registerService("org.freedesktop.Notifications"));
+  ASSERT_TRUE(service.registerObject("/org/freedesktop/Notifications", &fake,
+                                     QDBusConnection::ExportAllSlots |
+                                         QDBusConnection::ExportAllSignals));
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("DBUS_SESSION_BUS_ADDRESS", bus.address());
+  env.insert("QT_QPA_PLATFORM", "offscreen");
+  env.insert("KV_ALARM_REPORT", "1");
+  const QString span = "2004/03/01 10:00:00 - 2004/03/01 11:00:00";
+  for (const char* option : {"-platform", "-reverse", "-stylesheet", "-session", "-style",
+                             "-qwindowgeometry", "--", "-display"}) {
+    const QString text = option;
+    SCOPED_TRACE(option);
+    const qsizetype before = fake.calls.size();
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.start(KV_ALARM_EXE, {"-S", text, "-T", span, "-P", text, "-D", text});
+    ASSERT_TRUE(p.waitForStarted(30000));
+    WaitUntil([&] { return p.canReadLine() || p.state() == QProcess::NotRunning; });
+    ASSERT_TRUE(p.canReadLine()) << "exit " << p.exitStatus() << "/" << p.exitCode() << ": "
+                                 << p.readAllStandardError().toStdString();
+    const QJsonObject shown = QJsonDocument::fromJson(p.readLine()).object();
+    EXPECT_EQ(shown["event"].toString(), "shown");
+    EXPECT_EQ(shown["subject"].toString(), text);
+    EXPECT_EQ(shown["span"].toString(), span);
+    EXPECT_EQ(shown["place"].toString(), text);
+    EXPECT_EQ(shown["desc"].toString(), text);
+    EXPECT_EQ(shown["title"].toString(), text + QString::fromUtf8(" - アラーム"));
+    EXPECT_EQ(shown["direction"].toString(), "ltr");
+
+    // Its notification's 閉じる ends it, as a person would.
+    ASSERT_TRUE(WaitUntil([&] { return fake.calls.size() > before; }))
+        << p.readAllStandardError().toStdString();
+    EXPECT_EQ(fake.calls.back().summary, text);
+    emit fake.ActionInvoked(41 + fake.calls.size(), "close");
+    ASSERT_TRUE(WaitUntil([&] { return p.state() == QProcess::NotRunning; }));
+    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(p.exitCode(), 0);
+  }
 }
 
 }  // namespace
