@@ -1,16 +1,18 @@
 #include "alarm/AlarmWindow.h"
 
 #include <QApplication>
-#include <QDialogButtonBox>
 #include <QFont>
 #include <QFontDatabase>
 #include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QShowEvent>
 #include <QVBoxLayout>
 #include <algorithm>
+
+#include "alarm/Answers.h"
 
 namespace kv::alarm {
 
@@ -79,11 +81,22 @@ AlarmWindow::AlarmWindow(const AlarmRequest& request, QWidget* parent)
     layout->addStretch(1);
   }
 
-  auto* buttons = new QDialogButtonBox(this);
-  close_ = buttons->addButton(QString::fromUtf8("閉じる"), QDialogButtonBox::AcceptRole);
+  // Our own row rather than a button box: the snoozes keep their order
+  // under every style, and 閉じる stays at the end.
+  auto* buttons = new QHBoxLayout;
+  for (const SnoozeChoice& c : kSnoozeChoices) {
+    auto* b = new QPushButton(QString::fromUtf8(c.label), this);
+    b->setToolTip(QString::fromUtf8("%1にもう一度お知らせします").arg(QString::fromUtf8(c.label)));
+    connect(b, &QPushButton::clicked, this, [this, m = c.minutes] { emit snoozeChosen(m); });
+    buttons->addWidget(b);
+    snooze_ << b;
+  }
+  buttons->addStretch(1);
+  close_ = new QPushButton(QString::fromUtf8(kCloseLabel), this);
   close_->setDefault(true);
   connect(close_, &QPushButton::clicked, this, &QDialog::accept);
-  layout->addWidget(buttons);
+  buttons->addWidget(close_);
+  layout->addLayout(buttons);
 
   setMinimumWidth(fontMetrics().averageCharWidth() * 48);
   // Wrapped labels only know their height for a width: size the window

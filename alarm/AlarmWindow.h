@@ -1,8 +1,10 @@
 #pragma once
 // The alarm's window: subject, time, place and description, on top of
-// other windows until the user closes it (the button, Enter or Escape).
-// Not modal: the rest of the desktop stays usable.
+// other windows until the user closes it (閉じる, Enter or Escape) or puts
+// it off (5分後, 15分後, 1時間後). Not modal: the rest of the desktop stays
+// usable.
 #include <QDialog>
+#include <QList>
 
 #include "alarm/AlarmArgs.h"
 
@@ -26,6 +28,12 @@ class AlarmWindow : public QDialog {
   QLabel* placeLabel() const { return place_; }              // nullptr without a place
   QPlainTextEdit* descView() const { return desc_; }         // nullptr without a description
   QPushButton* closeButton() const { return close_; }
+  // In the order of kSnoozeChoices.
+  const QList<QPushButton*>& snoozeButtons() const { return snooze_; }
+
+ signals:
+  // A snooze button; the window leaves hiding and showing to its owner.
+  void snoozeChosen(int minutes);
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -36,6 +44,7 @@ class AlarmWindow : public QDialog {
   QLabel* place_ = nullptr;
   QPlainTextEdit* desc_ = nullptr;
   QPushButton* close_ = nullptr;
+  QList<QPushButton*> snooze_;
 };
 
 }  // namespace kv::alarm

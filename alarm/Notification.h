@@ -9,7 +9,8 @@
 
 #include "alarm/AlarmArgs.h"
 
-class QDBusError;
+class QDBusMessage;
+class QDBusPendingCall;
 
 namespace kv::alarm {
 
@@ -17,6 +18,9 @@ namespace kv::alarm {
 // service reads markup, so an item's text is never taken as markup.
 QString NotificationSummary(const AlarmRequest& request);
 QString NotificationBody(const AlarmRequest& request, bool service_reads_markup);
+// Key and label pairs for Notify: the snoozes and 閉じる, where the service
+// shows actions; none otherwise.
+QStringList NotificationActions(const QStringList& capabilities);
 
 class DesktopNotifier : public QObject {
   Q_OBJECT
@@ -25,18 +29,33 @@ class DesktopNotifier : public QObject {
   // Asks the service for its capabilities, then sends; without a service
   // (or without a session bus) finished(false) follows.
   void send(const AlarmRequest& request);
+  // Takes the notification off the desktop, or the one still on its way
+  // as soon as it gets there.
+  void withdraw();
+  // Calls to the service not yet answered; idle() when they are all done.
+  bool busy() const { return in_flight_ > 0; }
 
  signals:
   void finished(bool sent);
+  // An action chosen in the notification now on the desktop.
+  void actionInvoked(const QString& key);
+  void idle();
 
  private slots:
-  void gotCapabilities(const QStringList& capabilities);
-  void gotNotificationId(uint id);
-  void failed(const QDBusError& error);
+  void onActionInvoked(uint id, const QString& key);
+  void onClosed(uint id, uint reason);
 
  private:
+  template <class OnReply>
+  void call(const QDBusMessage& message, int timeout_ms, OnReply on_reply);
+  void notify(const QStringList& capabilities, quint64 round);
+  void close(uint id);
+
   QDBusConnection bus_;
   AlarmRequest request_;
+  uint id_ = 0;        // the notification on the desktop, 0 for none
+  quint64 round_ = 0;  // each send and withdraw; replies to an older one are stale
+  int in_flight_ = 0;
 };
 
 }  // namespace kv::alarm

@@ -20,7 +20,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s\n", parsed.error.c_str());
     return 2;
   }
-  QApplication app(argc, argv);
+  // As the program: the alarm's texts are never Qt's options.
+  int qt_argc = 1;
+  QApplication app(qt_argc, argv);
   kv::alarm::UseJapaneseFont();
   kv::alarm::AlarmWindow w(*parsed.request);
   w.show();
