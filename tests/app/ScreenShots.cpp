@@ -1,6 +1,9 @@
 // Drives the real calendar window on a demo store and saves what it shows:
 //   kalvane_shots shots OUTDIR          month.png, week.png, day.png
 //   kalvane_shots print FILE.pdf MODE   one printed page (month|week|day)
+//   kalvane_shots seed-program PROGRAM [MINUTES]
+//                                       a store whose item starts PROGRAM this minute
+//                                       (or MINUTES later), not yet approved
 // The store goes where the calendar looks for it (HOME / XDG_DATA_HOME),
 // so run it with those pointing at a scratch folder.
 #include <QApplication>
@@ -9,6 +12,7 @@
 #include <QTest>
 #include <QTimer>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <unistd.h>
 
@@ -60,6 +64,27 @@ int main(int argc, char** argv) {
   if (argc < 3) return Fail("usage: kalvane_shots shots OUTDIR | print FILE.pdf MODE");
   const std::string cmd = argv[1], target = argv[2];
   const std::string store = BuildStorePath(DataHome(), LogonName());
+  if (cmd == "seed-program") {
+    // A store whose one item starts a program (target) this minute,
+    // not yet approved: the calendar's first tick puts the run question.
+    ScheduleItem it;
+    const DateTime now = Now();
+    it.Index = it.Updated = now;
+    it.SyncFlag = SyncClean;
+    it.Subject = "\x92\xE8\x97\xE1\x89\xEF\x8B\x63";  // 定例会議
+    const int ahead = argc > 3 ? std::atoi(argv[3]) : 0;  // minutes
+    it.Start = now.DateOnly().AddSeconds(now.Hour() * 3600 + (now.Minute() + ahead) * 60);
+    it.End = it.Start.AddSeconds(3600);
+    it.RepX = it.RepY = it.RepZ = 1;
+    it.RepStart = it.Start.DateOnly();
+    it.RepEnd = it.RepStart.AddSeconds(86340);
+    it.Execute = target;
+    if (std::getenv("KV_SEED_ALARM")) {  // and its alarm rings at the start
+      it.Alarm = 0;
+      it.AlarmTime = it.Start;
+    }
+    return test::WriteStore(store, {it}) ? 0 : Fail("cannot write the store");
+  }
   if (::access(store.c_str(), F_OK) != 0 && !test::WriteStore(store, test::DemoItems(Now())))
     return Fail("cannot write the demo store");
 
