@@ -16,6 +16,8 @@ const CommandInfo kFile[] = {
 };
 
 const CommandInfo kEdit[] = {
+    {Command::Undo, "元に戻す(&U)", "Ctrl+Z"},
+    KV_SEP,
     {Command::Add, "追加", "Ins"},
     {Command::Edit, "編集", ""},
     {Command::Delete, "削除", "Del"},
@@ -35,6 +37,8 @@ const CommandInfo kView[] = {
     {Command::WeekUnit, "週単位", ""},
     {Command::MonthUnit, "月単位", ""},
     {Command::OtherUsers, "他ユーザ参照", ""},
+    KV_SEP,
+    {Command::Refresh, "最新の情報に更新", "F5"},
     KV_SEP,
     {Command::ToolBar, "ﾂｰﾙ ﾊﾞｰ(&T)", ""},
     {Command::StatusBar, "ｽﾃｰﾀｽ ﾊﾞｰ(&S)", ""},

@@ -66,6 +66,7 @@ const char* StatusTip(Command id) {
     case Command::PrintPreview: return "印刷されるページを画面で確かめます";
     case Command::PrintSetup: return "用紙と向きを選びます";
     case Command::Exit: return "Kalvane を終了します";
+    case Command::Undo: return "自分の予定への直前の変更を取り消します";
     case Command::Add: return "選択した日に予定を追加します";
     case Command::Edit: return "選択した予定を編集します";
     case Command::Delete: return "選択した予定を削除します";
@@ -80,6 +81,7 @@ const char* StatusTip(Command id) {
     case Command::WeekUnit: return "一週間の予定を表示します";
     case Command::MonthUnit: return "一か月の予定を表示します";
     case Command::OtherUsers: return "参照ユーザの週の予定を表示します";
+    case Command::Refresh: return "サーバーとすぐに同期します";
     case Command::ToolBar: return "ツール バーの表示を切り替えます";
     case Command::StatusBar: return "ステータス バーの表示を切り替えます";
     case Command::ServerSettings: return "予定サーバーへの接続を設定します";
@@ -187,7 +189,7 @@ void CMainFrame::BuildMenusAndBars() {
 }
 
 void CMainFrame::DefaultHandlers() {
-  for (Command id : {Command::Add, Command::Edit, Command::Delete, Command::Cut, Command::Copy,
+  for (Command id : {Command::Undo, Command::Refresh, Command::Add, Command::Edit, Command::Delete, Command::Cut, Command::Copy,
                      Command::Paste, Command::OtherUsers, Command::ServerSettings,
                      Command::ReferenceUsers})
     handlers_[id] = [this] { notAvailableYet(); };

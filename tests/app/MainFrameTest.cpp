@@ -57,11 +57,12 @@ const std::vector<std::pair<const char*, std::vector<MenuEntry>>>& ExpectedMenus
        {{"印刷(&P)...", "Ctrl+P"}, {"印刷ﾌﾟﾚﾋﾞｭｰ(&V)", ""}, {"ﾌﾟﾘﾝﾀの設定(&R)...", ""}, {nullptr, ""},
         {"ｱﾌﾟﾘｹｰｼｮﾝの終了(&X)", ""}}},
       {"編集(&E)",
-       {{"追加", "Ins"}, {"編集", ""}, {"削除", "Del"}, {nullptr, ""}, {"切り取り(&T)", "Ctrl+X"},
+       {{"元に戻す(&U)", "Ctrl+Z"}, {nullptr, ""}, {"追加", "Ins"}, {"編集", ""}, {"削除", "Del"}, {nullptr, ""}, {"切り取り(&T)", "Ctrl+X"},
         {"ｺﾋﾟｰ(&C)", "Ctrl+C"}, {"貼り付け(&P)", "Ctrl+V"}}},
       {"表示(&V)",
        {{"移動", ""}, {"今日", "Home"}, {"前", "PgUp"}, {"次", "PgDown"}, {nullptr, ""}, {"日単位", ""},
-        {"週単位", ""}, {"月単位", ""}, {"他ユーザ参照", ""}, {nullptr, ""}, {"ﾂｰﾙ ﾊﾞｰ(&T)", ""},
+        {"週単位", ""}, {"月単位", ""}, {"他ユーザ参照", ""}, {nullptr, ""}, {"最新の情報に更新", "F5"},
+        {nullptr, ""}, {"ﾂｰﾙ ﾊﾞｰ(&T)", ""},
         {"ｽﾃｰﾀｽ ﾊﾞｰ(&S)", ""}}},
       {"ツール", {{"サーバー設定", ""}, {"参照ユーザ", ""}}},
       {"ﾍﾙﾌﾟ(&H)", {{"Kalvane のヘルプ", ""}, {"Kalvane のﾊﾞｰｼﾞｮﾝ情報(&A)...", ""}}},
@@ -74,7 +75,8 @@ const Command kAll[] = {Command::Print,     Command::PrintPreview, Command::Prin
                         Command::Copy,      Command::Paste,        Command::MoveDate,   Command::Today,
                         Command::Previous,  Command::Next,         Command::DayUnit,    Command::WeekUnit,
                         Command::MonthUnit, Command::OtherUsers,   Command::ToolBar,    Command::StatusBar,
-                        Command::ServerSettings, Command::ReferenceUsers, Command::Help, Command::About};
+                        Command::ServerSettings, Command::ReferenceUsers, Command::Help, Command::About,
+                        Command::Undo,      Command::Refresh};
 
 TEST(MainFrame, MenusHoldEveryCommandInOrderWithItsTextAndKey) {
   Started s;
