@@ -16,6 +16,7 @@
 #include "app/ui/QtText.h"
 #include "tests/app/DemoItems.h"
 #include "tests/app/FrameTestSupport.h"
+#include "tests/support/ModalScript.h"
 
 namespace kv::app {
 namespace {
@@ -102,9 +103,8 @@ TEST(FramePrint, TheThreeCommandsWorkWithoutAPrinter) {
   const std::string pdf = s.home.path() + "/printed.pdf";
   s.Pdf(s.f->view()->printer(), pdf);
   bool saw_dialog = false;
-  QTimer::singleShot(0, [&] {
-    auto* dlg = qobject_cast<QAbstractPrintDialog*>(QApplication::activeModalWidget());
-    ASSERT_NE(dlg, nullptr);
+  test::ModalScript dialogs;
+  dialogs.then<QAbstractPrintDialog>([&](QAbstractPrintDialog* dlg) {
     saw_dialog = true;
     EXPECT_EQ(dlg->maxPage(), 1);
     dlg->accept();
@@ -116,9 +116,7 @@ TEST(FramePrint, TheThreeCommandsWorkWithoutAPrinter) {
 
   const auto cells = s.f->state().CellTable;
   bool previewed = false;
-  QTimer::singleShot(0, [&] {
-    auto* dlg = qobject_cast<QPrintPreviewDialog*>(QApplication::activeModalWidget());
-    ASSERT_NE(dlg, nullptr);
+  dialogs.then<QPrintPreviewDialog>([&](QPrintPreviewDialog* dlg) {
     previewed = true;
     dlg->reject();
   });
@@ -127,9 +125,7 @@ TEST(FramePrint, TheThreeCommandsWorkWithoutAPrinter) {
   for (int i = 0; i < kCellTableSize; ++i) EXPECT_EQ(s.f->state().CellTable[i].rect, cells[i].rect);
 
   bool set_up = false;
-  QTimer::singleShot(0, [&] {
-    auto* dlg = qobject_cast<QPageSetupDialog*>(QApplication::activeModalWidget());
-    ASSERT_NE(dlg, nullptr);
+  dialogs.then<QPageSetupDialog>([&](QPageSetupDialog* dlg) {
     set_up = true;
     dlg->reject();
   });
@@ -138,9 +134,7 @@ TEST(FramePrint, TheThreeCommandsWorkWithoutAPrinter) {
 
   // A file that cannot be written is told, not passed over.
   s.Pdf(s.f->view()->printer(), s.home.path() + "/no/such/folder/page.pdf");
-  QTimer::singleShot(0, [] {
-    if (auto* dlg = qobject_cast<QAbstractPrintDialog*>(QApplication::activeModalWidget())) dlg->accept();
-  });
+  dialogs.then<QAbstractPrintDialog>([](QAbstractPrintDialog* dlg) { dlg->accept(); });
   s.f->runCommand(Command::Print);
   EXPECT_EQ(ui::MessageBox::takeShownTexts(), QStringList{QStringLiteral("印刷できませんでした。")});
 }

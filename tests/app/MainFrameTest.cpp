@@ -8,7 +8,6 @@
 #include <QDateEdit>
 #include <QDateTimeEdit>
 #include <QDialog>
-#include <QTimer>
 #include <QLabel>
 #include <QMenuBar>
 #include <QPushButton>
@@ -27,6 +26,7 @@
 #include "app/dialogs/MoveDateDlg.h"
 #include "app/ui/MessageBox.h"
 #include "tests/app/FrameTestSupport.h"
+#include "tests/support/ModalScript.h"
 
 namespace kv::app {
 namespace {
@@ -208,11 +208,10 @@ TEST(MainFrame, GroupAndEditCommandsAreWired) {
     EXPECT_EQ(ui::MessageBox::takeShownTexts(), QStringList{offline}) << static_cast<int>(id);
   }
   QString title;
-  QTimer::singleShot(0, [&] {
-    if (auto* dlg = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
-      title = dlg->windowTitle();
-      dlg->reject();
-    }
+  test::ModalScript dialogs;
+  dialogs.then<QDialog>([&](QDialog* dlg) {
+    title = dlg->windowTitle();
+    dlg->reject();
   });
   s.f->runCommand(Command::ServerSettings);
   EXPECT_EQ(title, QStringLiteral("サーバー設定"));
@@ -231,11 +230,11 @@ TEST(MainFrame, GroupAndEditCommandsAreWired) {
   // A double-click on an empty day opens the edit dialog on that day.
   const CellRect cell = s.f->state().CellTable[10].rect;
   QDate shown;
-  QTimer::singleShot(0, [&] {
-    QWidget* dlg = QApplication::activeModalWidget();
-    ASSERT_NE(dlg, nullptr);
-    shown = dlg->findChild<QDateTimeEdit*>(QStringLiteral("startDate"))->date();
-    qobject_cast<QDialog*>(dlg)->reject();
+  dialogs.then<QDialog>([&](QDialog* dlg) {
+    auto* start = dlg->findChild<QDateTimeEdit*>(QStringLiteral("startDate"));
+    ASSERT_NE(start, nullptr);
+    shown = start->date();
+    dlg->reject();
   });
   QTest::mouseDClick(s.f->view(), Qt::LeftButton, {}, QPoint(cell.left + 5, cell.bottom - 5));
   EXPECT_TRUE(ui::MessageBox::takeShownTexts().isEmpty());
@@ -305,10 +304,9 @@ TEST(MainFrame, BarTogglesAndTheWindowAreRememberedInTheSettings) {
 TEST(MainFrame, MoveDialogMovesToTheChosenDayOnlyOnOkAndFrom1970) {
   Started s;
   ViewState& st = s.f->state();
+  test::ModalScript dialogs;
   auto choose = [&](QDate date, bool ok) {
-    QTimer::singleShot(0, [&, date, ok] {
-      auto* dlg = qobject_cast<MoveDateDlg*>(QApplication::activeModalWidget());
-      ASSERT_NE(dlg, nullptr);
+    dialogs.then<MoveDateDlg>([&, date, ok](MoveDateDlg* dlg) {
       EXPECT_EQ(dlg->windowTitle(), QStringLiteral("移動"));
       EXPECT_EQ(dlg->dateEdit()->date(), QDate(st.SelectedDate.Year(), st.SelectedDate.Month(),
                                                st.SelectedDate.Day()));

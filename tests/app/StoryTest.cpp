@@ -28,6 +28,7 @@
 #include "tests/app/DemoItems.h"
 #include "tests/app/FrameTestSupport.h"
 #include "tests/server/LoopbackServer.h"
+#include "tests/support/ModalScript.h"
 
 namespace kv::app {
 namespace {
@@ -155,11 +156,10 @@ TEST(Story, AMorningWithTheCalendarAndItsServer) {
     // cancelled, it leaves nothing behind.
     const CellRect fri = st.CellTable[5].rect;
     QString dialog_title;
-    QTimer::singleShot(0, [&] {
-      QWidget* dlg = QApplication::activeModalWidget();
-      ASSERT_NE(dlg, nullptr);
+    test::ModalScript dialogs;
+    dialogs.then<QDialog>([&](QDialog* dlg) {
       dialog_title = dlg->windowTitle();
-      qobject_cast<QDialog*>(dlg)->reject();
+      dlg->reject();
     });
     const size_t items_before = st.VisibleItems.size();
     QTest::mouseDClick(f.view(), Qt::LeftButton, {}, QPoint(fri.left + 5, fri.bottom - 3));

@@ -12,7 +12,6 @@
 #include <QRadioButton>
 #include <QTabWidget>
 #include <QTest>
-#include <QTimer>
 
 #include "app/dialogs/ItemEditDlg.h"
 #include "app/dialogs/QtItemDialogs.h"
@@ -44,16 +43,6 @@ ItemForm Sample() {
   f.start_date = f.start_time;
   f.color = 0x0000FF00;
   return f;
-}
-
-// Runs `body` on the modal dialog that `open` is about to show.
-template <class Dlg>
-void OnModal(std::function<void(Dlg*)> body) {
-  QTimer::singleShot(0, [body] {
-    auto* d = qobject_cast<Dlg*>(QApplication::activeModalWidget());
-    ASSERT_NE(d, nullptr) << "no modal dialog of the expected kind";
-    body(d);
-  });
 }
 
 struct Quiet {
@@ -251,7 +240,8 @@ TEST(ItemEditDlg, RepetitionButtonRunsTheEditorAndSetsTheDatePickers) {
   dlg.setForm(Sample());
   dlg.show();
   const ItemControls& c = dlg.controls();
-  OnModal<RepeatBase>([](RepeatBase* sheet) {
+  test::ModalScript sheets;
+  sheets.then<RepeatBase>([](RepeatBase* sheet) {
     EXPECT_EQ(sheet->windowTitle(), U("繰り返しアイテムの編集"));
     EXPECT_EQ(sheet->tabs()->currentIndex(), 0);
     sheet->tabs()->setCurrentIndex(1);
@@ -267,7 +257,7 @@ TEST(ItemEditDlg, RepetitionButtonRunsTheEditorAndSetsTheDatePickers) {
   EXPECT_FALSE(c.endDate->isEnabled());
   EXPECT_TRUE(c.startTime->isEnabled());
 
-  OnModal<RepeatBase>([](RepeatBase* sheet) {
+  sheets.then<RepeatBase>([](RepeatBase* sheet) {
     EXPECT_EQ(sheet->tabs()->currentIndex(), 2) << "opens on the rule's page";
     sheet->tabs()->setCurrentIndex(0);
     sheet->reject();
@@ -275,7 +265,7 @@ TEST(ItemEditDlg, RepetitionButtonRunsTheEditorAndSetsTheDatePickers) {
   QTest::mouseClick(c.repeat, Qt::LeftButton);
   EXPECT_EQ(dlg.form().repeat.RepType, 2) << "cancelled";
 
-  OnModal<RepeatBase>([](RepeatBase* sheet) {
+  sheets.then<RepeatBase>([](RepeatBase* sheet) {
     sheet->tabs()->setCurrentIndex(0);
     sheet->accept();
   });

@@ -10,9 +10,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTest>
-#include <QTimer>
 #include <cstdlib>
-#include <functional>
 
 #include "app/CalenderApp.h"
 #include "app/CalenderView.h"
@@ -23,6 +21,7 @@
 #include "edit/ItemClipboard.h"
 #include "tests/app/FrameTestSupport.h"
 #include "tests/server/LoopbackServer.h"
+#include "tests/support/ModalScript.h"
 
 namespace kv::app {
 namespace {
@@ -35,21 +34,6 @@ void Shot(QWidget* w, const char* name) {
   const char* dir = std::getenv("KV_STORY_SHOTS");
   if (!dir) return;
   w->grab().save(QString::fromLocal8Bit(dir) + "/" + QString::fromLatin1(name) + ".png");
-}
-
-// Runs `body` on the edit dialog once it is up (it may open inside a
-// nested event loop), then lets the caller's event go on.
-void WhenEditDialog(std::function<void(ui::ItemEditDlg*)> body) {
-  auto* timer = new QTimer;
-  timer->setInterval(10);
-  QObject::connect(timer, &QTimer::timeout, [timer, body] {
-    auto* d = qobject_cast<ui::ItemEditDlg*>(QApplication::activeModalWidget());
-    if (!d || !d->isVisible()) return;
-    timer->stop();
-    timer->deleteLater();
-    body(d);
-  });
-  timer->start();
 }
 
 void SetTime(QDateTimeEdit* e, int h, int m) {
@@ -103,7 +87,8 @@ TEST(ItemStory, AddEditCopyPasteAndDeleteInTheWindow) {
 
   // 1. A double-click on an empty day: a new item there.
   const std::string subject = J("歯医者の予約");
-  WhenEditDialog([&](ui::ItemEditDlg* d) {
+  test::ModalScript dialogs;
+  dialogs.then<ui::ItemEditDlg>([&](ui::ItemEditDlg* d) {
     const ui::ItemControls& c = d->controls();
     EXPECT_EQ(c.startDate->date(), QDate(2005, 3, 15));
     // Typed through an input method: it arrives as whole text.
@@ -136,20 +121,21 @@ TEST(ItemStory, AddEditCopyPasteAndDeleteInTheWindow) {
   // 2. A double-click on its line: edited. An end before the start is
   // refused and the dialog comes back with what was typed.
   home.clock().Advance(60);
-  WhenEditDialog([&](ui::ItemEditDlg* d) {
-    const ui::ItemControls& c = d->controls();
-    EXPECT_EQ(c.subject->text(), QString::fromUtf8("歯医者の予約"));
-    c.desc->setPlainText(QString::fromUtf8("保険証を忘れずに"));
-    SetTime(c.endTime, 9, 0);
-    WhenEditDialog([](ui::ItemEditDlg* again) {
-      const ui::ItemControls& c2 = again->controls();
-      EXPECT_EQ(c2.desc->toPlainText(), QString::fromUtf8("保険証を忘れずに"));
-      SetTime(c2.endTime, 12, 0);
-      Shot(again, "story_2_edit_dialog");
-      QTest::mouseClick(c2.ok, Qt::LeftButton);
-    });
-    QTest::mouseClick(c.ok, Qt::LeftButton);
-  });
+  dialogs
+      .then<ui::ItemEditDlg>([&](ui::ItemEditDlg* d) {
+        const ui::ItemControls& c = d->controls();
+        EXPECT_EQ(c.subject->text(), QString::fromUtf8("歯医者の予約"));
+        c.desc->setPlainText(QString::fromUtf8("保険証を忘れずに"));
+        SetTime(c.endTime, 9, 0);
+        QTest::mouseClick(c.ok, Qt::LeftButton);
+      })
+      .then<ui::ItemEditDlg>([](ui::ItemEditDlg* again) {
+        const ui::ItemControls& c2 = again->controls();
+        EXPECT_EQ(c2.desc->toPlainText(), QString::fromUtf8("保険証を忘れずに"));
+        SetTime(c2.endTime, 12, 0);
+        Shot(again, "story_2_edit_dialog");
+        QTest::mouseClick(c2.ok, Qt::LeftButton);
+      });
   runs = f.view()->layoutRuns();
   QTest::mouseDClick(f.view(), Qt::LeftButton, {}, LineOf(st, subject));
   EXPECT_EQ(ui::MessageBox::takeShownTexts(),

@@ -732,6 +732,9 @@ TEST(Clipboard, ReferenceItemPastesAsOwn) {
   const ScheduleItem ref = b.Ref(8, "jiro's");
   b.Cmd().CopySelectedItem();
   EXPECT_EQ(ItemClipboard::Instance().Item().UserID, 8);
+  // The copy leaves the Index behind: a paste makes its own unique only in
+  // the user's store, which never holds another user's item.
+  EXPECT_NE(ItemClipboard::Instance().Item().Index, ref.Index);
   b.state.ReferenceSelection = -1;
   b.Cmd().PasteItem();
   const auto rows = Rows(b.store);

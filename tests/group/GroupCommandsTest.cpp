@@ -9,7 +9,6 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QTest>
-#include <QTimer>
 #include <thread>
 
 #include "app/dialogs/ServerSetDlg.h"
@@ -19,6 +18,7 @@
 #include "app/ui/QtText.h"
 #include "tests/dialogs/DialogTestSupport.h"
 #include "tests/group/GroupTestSupport.h"
+#include "tests/support/ModalScript.h"
 #include "tests/sync/SyncTestSupport.h"
 #include "view/Navigation.h"
 
@@ -94,7 +94,8 @@ TEST(GroupCommands, ServerSettingsSaveKeepThePasswordAndSynchroniseAtOnce) {
   }
 
   bool checked = false;
-  WhenModal([&](QDialog* dlg) {
+  ModalScript dialogs;
+  dialogs.then<ServerSetDlg>([&](ServerSetDlg* dlg) {
     auto* port = dlg->findChild<QLineEdit*>("serverPort");
     auto* password = dlg->findChild<QLineEdit*>("password");
     auto* place = dlg->findChild<QLabel*>("passwordPlace");
@@ -134,7 +135,7 @@ TEST(GroupCommands, ServerSettingsSaveKeepThePasswordAndSynchroniseAtOnce) {
   EXPECT_TRUE(downloaded);
 
   // Cancel changes nothing and does not synchronise.
-  WhenModal([&](QDialog* dlg) {
+  dialogs.then<ServerSetDlg>([&](ServerSetDlg* dlg) {
     dlg->findChild<QLineEdit*>("serverName")->setText("elsewhere");
     QTest::mouseClick(ButtonWithText(dlg, QStringLiteral("ｷｬﾝｾﾙ")), Qt::LeftButton);
   });
@@ -143,7 +144,7 @@ TEST(GroupCommands, ServerSettingsSaveKeepThePasswordAndSynchroniseAtOnce) {
   EXPECT_EQ(p.loads, 1);
 
   // A wrong password: the refusal is the sync's message, no reload.
-  WhenModal([&](QDialog* dlg) {
+  dialogs.then<ServerSetDlg>([&](ServerSetDlg* dlg) {
     dlg->findChild<QLineEdit*>("password")->setText("nope");
     QTest::mouseClick(ButtonWithText(dlg, "OK"), Qt::LeftButton);
   });
@@ -166,7 +167,8 @@ TEST(GroupCommands, ReferenceUsersOfferTheOthersAndStoreTheChoice) {
 
   p.state.Online = 1;
   QStringList offered;
-  WhenModal([&](QDialog* dlg) {
+  ModalScript chooser;
+  chooser.then<UserSelDlg>([&](UserSelDlg* dlg) {
     EXPECT_EQ(dlg->windowTitle(), QStringLiteral("参照ユーザ選択"));
     auto* candidates = dlg->findChild<QListWidget*>("candidateList");
     offered = Lines(candidates);

@@ -9,18 +9,20 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QTest>
-#include <QTimer>
 
 #include "app/CalenderApp.h"
 #include "app/CalenderView.h"
 #include "app/MainFrame.h"
 #include "app/Startup.h"
+#include "app/dialogs/ServerSetDlg.h"
+#include "app/dialogs/UserSelDlg.h"
 #include "app/ui/MessageBox.h"
 #include "app/ui/QtText.h"
 #include "sync/SyncClient.h"
 #include "tests/app/FrameTestSupport.h"
 #include "tests/dialogs/DialogTestSupport.h"
 #include "tests/group/GroupTestSupport.h"
+#include "tests/support/ModalScript.h"
 #include "view/HitTest.h"
 
 namespace kv::app {
@@ -102,7 +104,8 @@ TEST(GroupWindow, TheOtherUsersWeekFromStartToChoice) {
   EXPECT_TRUE(f.state().ReferenceUsers.empty());
 
   // Corrected in サーバー設定: synchronised, and the week fills again.
-  WhenModal([](QDialog* dlg) {
+  ModalScript dialogs;
+  dialogs.then<ui::ServerSetDlg>([](ui::ServerSetDlg* dlg) {
     dlg->findChild<QLineEdit*>("password")->setText("new-pw");
     QTest::mouseClick(ButtonWithText(dlg, "OK"), Qt::LeftButton);
   });
@@ -120,7 +123,7 @@ TEST(GroupWindow, TheOtherUsersWeekFromStartToChoice) {
 
   // 参照ユーザ: hanako herself is never offered; jiro goes back.
   QStringList offered;
-  WhenModal([&](QDialog* dlg) {
+  dialogs.then<ui::UserSelDlg>([&](ui::UserSelDlg* dlg) {
     offered = Lines(dlg->findChild<QListWidget*>("candidateList"));
     auto* chosen = dlg->findChild<QListWidget*>("chosenList");
     chosen->setCurrentRow(1);

@@ -8,11 +8,11 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
-#include <QTimer>
 
 #include "app/shell/QtRunQuestion.h"
 #include "app/shell/SettingsApprovals.h"
 #include "app/ui/MessageBox.h"
+#include "tests/support/ModalScript.h"
 #include "tests/support/TestSupport.h"
 
 namespace kv {
@@ -72,10 +72,9 @@ TEST(RunQuestion, TheBoxOffersRunAndDoNotRunWithDoNotRunAsDefault) {
   shell::QtRunQuestion q;
   QStringList texts;
   QString default_text;
+  test::ModalScript boxes;
   auto inspect_then = [&](bool click_run) {
-    QTimer::singleShot(0, [&, click_run] {
-      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-      ASSERT_NE(box, nullptr);
+    boxes.then<QMessageBox>([&, click_run](QMessageBox* box) {
       texts.clear();
       for (QAbstractButton* b : box->buttons()) texts << b->text();
       texts.sort();

@@ -175,20 +175,37 @@ TEST(OtherUsersLayout, SizesHeadersRowsAndTheSelectedColumn) {
 
 TEST(OtherUsersLayout, UsersTheServerNoLongerListsAreLeftOutButStayStored) {
   Week w;
-  w.stored = {User(1, "a"), User(2, "b"), User(3, "c"), User(4, "d"), User(5, "e")};
+  // Kept as the window keeps them: in the store, read before every fetch.
+  test::TempDir dir;
+  ItemStore store;
+  ASSERT_EQ(store.CreateStore(dir.File("me.db")), 1);
+  ASSERT_EQ(store.SaveUserList({User(1, "a"), User(2, "b"), User(3, "c"), User(4, "d"), User(5, "e")}), 1);
+  auto fetch_from_store = [&] {
+    store.LoadUserList(w.stored);
+    w.Fetch();
+  };
   // b and c, next to each other, are both gone; so is e at the end.
   w.server.users = {User(40, "d", "D"), User(10, "a", "A"), User(50, "x", "X")};
-  w.Fetch();
+  fetch_from_store();
   EXPECT_EQ(Names(w.st.ReferenceUsers), (std::vector<std::string>{"a", "d"}));
   EXPECT_EQ(w.st.ReferenceUsers[1].UserID, 4);  // the stored id, not the server's
   EXPECT_EQ(w.st.ReferenceUsers[1].DisplayName, "D");
-  EXPECT_EQ(w.stored.size(), 5u);
+  std::vector<UserEntry> kept;
+  store.LoadUserList(kept);
+  EXPECT_EQ(Names(kept), (std::vector<std::string>{"a", "b", "c", "d", "e"}));
   EXPECT_EQ(w.st.OwnDisplayName, "");  // the server does not list "me"
 
   w.Paint(Rect{0, 0, 808, 500});
   EXPECT_EQ(w.screen.FindText("A").size(), 1u);
   EXPECT_EQ(w.screen.FindText("D").size(), 1u);
   EXPECT_EQ(w.screen.FindText("X").size(), 0u);
+
+  // Listed again, they come back where the store has them, with its ids.
+  w.server.users = {User(40, "d", "D"), User(30, "c", "C"), User(10, "a", "A"), User(50, "e", "E"),
+                    User(20, "b", "B")};
+  fetch_from_store();
+  EXPECT_EQ(Names(w.st.ReferenceUsers), (std::vector<std::string>{"a", "b", "c", "d", "e"}));
+  EXPECT_EQ(w.st.ReferenceUsers[1].UserID, 2);
 
   // Of three stored users the server knows only the second.
   w.stored = {User(1, "a"), User(2, "b"), User(3, "c")};
