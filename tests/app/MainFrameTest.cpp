@@ -255,7 +255,9 @@ TEST(MainFrame, WhileDrawingIsOffTheLastFrameStaysAndNoLayoutRuns) {
   s.f->runCommand(Command::WeekUnit);
   s.f->view()->repaint();
   s.f->resize(820, 610);
-  QTest::qWait(50);
+  // Every deferred resize, layout and update request is handled by now.
+  QCoreApplication::sendPostedEvents();
+  QCoreApplication::processEvents();
   s.f->view()->repaint();
   EXPECT_EQ(s.f->view()->layoutRuns(), runs);
   EXPECT_EQ(s.f->view()->frameImage(), shown);
