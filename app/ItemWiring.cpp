@@ -7,12 +7,42 @@
 
 namespace kv::app {
 
+namespace {
+
+// An own change the server did not take stays in the store as pending;
+// the frame says so once. Other users' changes have their own message.
+class UnsentWatch final : public ItemServer {
+ public:
+  UnsentWatch(ItemServer& inner, CMainFrame& frame) : inner_(inner), frame_(frame) {}
+  int AddItem(const ScheduleItem& it) override { return Own(inner_.AddItem(it)); }
+  int UpdateItem(const ScheduleItem& it) override { return Own(inner_.UpdateItem(it)); }
+  int DeleteItem(const ScheduleItem& it) override { return Own(inner_.DeleteItem(it)); }
+  int AddItemFor(const std::string& u, const ScheduleItem& it) override { return inner_.AddItemFor(u, it); }
+  int UpdateItemFor(const std::string& u, const ScheduleItem& it) override {
+    return inner_.UpdateItemFor(u, it);
+  }
+  int DeleteItemFor(const std::string& u, const ScheduleItem& it) override {
+    return inner_.DeleteItemFor(u, it);
+  }
+
+ private:
+  int Own(int sent) {
+    if (sent != 1) frame_.noteUnsentChange();
+    return sent;
+  }
+  ItemServer& inner_;
+  CMainFrame& frame_;
+};
+
+}  // namespace
+
 ItemEditing::ItemEditing(CMainFrame& frame, ExecuteApprovals* approvals)
     : QObject(&frame),
       frame_(frame),
       dialogs_(&frame),
       server_(GlobalConnection(), &frame.host(),
               [](const std::function<int()>& request) { return ServerCall::Run(request); }),
+      watched_(std::make_unique<UnsentWatch>(server_, frame)),
       approvals_(approvals) {
   ops_ = std::make_unique<CommandItemOperations>(Context());
 }
@@ -21,7 +51,7 @@ ItemEditing::~ItemEditing() = default;
 
 ItemContext ItemEditing::Context() {
   return ItemContext{frame_.state(), frame_.store(), dialogs_,  frame_.host(),
-                     server_,        approvals_,     [this] { return frame_.reload(); }};
+                     *watched_,      approvals_,     [this] { return frame_.reload(); }};
 }
 
 ItemEditing* WireItemCommands(CMainFrame& frame, ExecuteApprovals* approvals) {

@@ -26,6 +26,7 @@ class ItemEditing final : public QObject {
   CMainFrame& frame_;
   ui::QtItemDialogs dialogs_;
   SyncItemServer server_;
+  std::unique_ptr<ItemServer> watched_;  // server_, telling the frame of unsent own changes
   ExecuteApprovals* approvals_;
   std::unique_ptr<CommandItemOperations> ops_;
 };

@@ -13,6 +13,7 @@
 #include <QStatusBar>
 #include <QToolBar>
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
 
 #include "app/CalenderDoc.h"
@@ -24,8 +25,10 @@
 #include "app/dialogs/MoveDateDlg.h"
 #include "app/ui/MessageBox.h"
 #include "app/ui/QtText.h"
+#include "model/Clock.h"
 #include "model/Text.h"
 #include "sync/SyncClient.h"
+#include "sync/WireRecord.h"
 #include "view/StoreLoad.h"
 
 #ifndef KALVANE_VERSION
@@ -94,6 +97,16 @@ const char* StatusTip(Command id) {
 
 constexpr int kMinuteMs = 60000;
 
+// Minutes between two synchronisations: the settings' Sync/IntervalMinutes,
+// 0 for none; anything unreadable or negative is the default.
+int SyncIntervalMinutes() {
+  QSettings s;
+  bool ok = false;
+  const int m = s.value(QStringLiteral("Sync/IntervalMinutes"), 5).toInt(&ok);
+  if (!ok || m < 0) return 5;
+  return std::min(m, 24 * 60);
+}
+
 // Shows or hides a bar of the frame; its menu entry's check follows.
 void ShowBar(QMainWindow* frame, QWidget* bar, QAction* entry, bool shown) {
   bar->setVisible(shown);
@@ -121,6 +134,7 @@ CMainFrame::CMainFrame(CCalenderDoc* doc, QWidget* parent)
 
   minute_timer_.setInterval(kMinuteMs);
   connect(&minute_timer_, &QTimer::timeout, this, &CMainFrame::onMinuteTimer);
+  connect(&sync_timer_, &QTimer::timeout, this, &CMainFrame::onSyncTimer);
   idle_hook_ = ServerCall::AddIdleHook([this] { AfterServerCall(); });
   ServerCall::SetStartFailureReporter([this] {
     showMessage(QStringLiteral("サーバーとの通信を始められませんでした（作業用のスレッドを作れません）。"));
@@ -131,6 +145,7 @@ CMainFrame::~CMainFrame() {
   ServerCall::RemoveIdleHook(idle_hook_);
   ServerCall::SetStartFailureReporter(nullptr);
   minute_timer_.stop();
+  sync_timer_.stop();
   store_.CloseStore();
   state_.VisibleItems.clear();
   state_.AlarmCandidates.clear();
@@ -183,13 +198,14 @@ void CMainFrame::BuildMenusAndBars() {
   panes_[1]->setAlignment(Qt::AlignCenter);
   // Pane 0 shows the clicked item's subject: text, never markup.
   for (QLabel* pane : panes_) pane->setTextFormat(Qt::PlainText);
+  panes_[1]->installEventFilter(this);
   panes_[1]->setMinimumWidth(panes_[1]->fontMetrics().horizontalAdvance(QStringLiteral("Offline")) + 16);
   statusBar()->addWidget(panes_[0], 1);
   statusBar()->addPermanentWidget(panes_[1]);
 }
 
 void CMainFrame::DefaultHandlers() {
-  for (Command id : {Command::Undo, Command::Refresh, Command::Add, Command::Edit, Command::Delete, Command::Cut, Command::Copy,
+  for (Command id : {Command::Undo, Command::Add, Command::Edit, Command::Delete, Command::Cut, Command::Copy,
                      Command::Paste, Command::OtherUsers, Command::ServerSettings,
                      Command::ReferenceUsers})
     handlers_[id] = [this] { notAvailableYet(); };
@@ -211,6 +227,7 @@ void CMainFrame::DefaultHandlers() {
     ShowBar(this, statusBar(), actions_[Command::StatusBar], !statusBar()->isVisibleTo(this));
   };
   handlers_[Command::Help] = [this] { ShowHelp(); };
+  handlers_[Command::Refresh] = [this] { refreshNow(); };
   handlers_[Command::About] = [this] { ShowAbout(); };
 }
 
@@ -308,12 +325,18 @@ void CMainFrame::finishStartup() {
   view_->invalidateLayout();
   started_ = true;
   minute_timer_.start();
+  const int minutes = SyncIntervalMinutes();
+  if (minutes > 0) {
+    sync_timer_.setInterval(minutes * kMinuteMs);
+    sync_timer_.start();
+  }
   // Alarms that came due while the calendar was closed ring now, not a
   // minute later.
   QTimer::singleShot(0, this, &CMainFrame::onMinuteTimer);
 }
 
 // ---- timer and server calls ----
+
 
 void CMainFrame::onMinuteTimer() {
   if (!started_) return;
@@ -322,14 +345,84 @@ void CMainFrame::onMinuteTimer() {
     return;
   }
   RunTick();
+  // A synchronisation put off by the tick or a dialog now that both are over.
+  if (sync_pending_ && !Busy()) QTimer::singleShot(0, this, &CMainFrame::onSyncTimer);
+}
+
+bool CMainFrame::HasServer() const {
+  const ConnectionState& conn = GlobalConnection();
+  return conn.ServerPort != 0 && !conn.ServerName.empty();
+}
+
+bool CMainFrame::Busy() const {
+  return ServerCall::Running() || ticking_ || syncing_ || QApplication::activeModalWidget();
 }
 
 void CMainFrame::Synchronize() {
-  ServerCall::Run([this] {
+  syncing_ = true;
+  const int synced = ServerCall::Run([this] {
     SyncClient client(GlobalConnection(), &host_);
-    client.Synchronize(store_, [this] { ServerCall::OnGuiThread([this] { reload(); }); });
+    return client.Synchronize(store_, [this] { ServerCall::OnGuiThread([this] { reload(); }); });
   });
-  state_.Online = GlobalConnection().Online;
+  syncing_ = false;
+  const ConnectionState& conn = GlobalConnection();
+  state_.Online = conn.Online;
+  online_seen_ = conn.Online;
+  if (synced == 1 && conn.Online == 1) last_sync_ok_ = Now();
+  // A colleague's change to the others' items shows with each one, too.
+  if (state_.ViewMode == OtherUsersMode) state_.RefreshReferences = 1;
+  updateSyncStatus();
+}
+
+void CMainFrame::onSyncTimer() {
+  if (!started_ || !HasServer()) return;
+  if (Busy()) {
+    sync_pending_ = true;
+    return;
+  }
+  sync_pending_ = false;
+  Synchronize();
+  host_.RequestRepaint(true);
+}
+
+void CMainFrame::refreshNow() {
+  if (!started_) return;
+  if (!HasServer()) {
+    showMessage(QStringLiteral("サーバーが設定されていません。ツール → サーバー設定で設定してください。"));
+    return;
+  }
+  if (Busy()) {
+    sync_pending_ = true;
+    return;
+  }
+  // The user asked: the pause after a failed connection does not apply.
+  ConnectionState& conn = GlobalConnection();
+  if (conn.Online == 0) conn.LastConnectFailure = ConnectionState{}.LastConnectFailure;
+  sync_pending_ = false;
+  setPaneText(0, QStringLiteral("サーバーと同期しています..."));
+  Synchronize();
+  setPaneText(0, QString());
+  host_.RequestRepaint(true);
+}
+
+void CMainFrame::noteUnsentChange() {
+  if (unsent_told_) return;
+  unsent_told_ = true;
+  setPaneText(0, QStringLiteral("サーバーに送信できませんでした。接続が戻り次第送信します。"));
+}
+
+void CMainFrame::updateSyncStatus() {
+  // The store belongs to the worker while a request runs.
+  if (ServerCall::Running() || !store_.IsOpen()) return;
+  const int64_t unsent = store_.CountUnsent();
+  if (unsent == 0) unsent_told_ = false;
+  QString tip = unsent < 0 ? QStringLiteral("送信待ちの変更: 不明")
+                           : QStringLiteral("送信待ちの変更: %1 件").arg(unsent);
+  tip += QStringLiteral("\n最後の同期: ");
+  tip += last_sync_ok_.IsValid()
+             ? QString::fromStdString(FormatWireDate(last_sync_ok_))
+             : QStringLiteral("まだありません");
+  panes_[1]->setToolTip(tip);
 }
 
 bool CMainFrame::ReadPasswordAgain() {
@@ -361,11 +454,26 @@ void CMainFrame::RunTick() {
 
 void CMainFrame::AfterServerCall() {
   state_.Online = GlobalConnection().Online;
+  // The server answers again: what waited goes up now, not at the next
+  // synchronisation.
+  const bool back = online_seen_ == 0 && state_.Online == 1 && !syncing_;
+  online_seen_ = state_.Online;
+  if ((back || sync_pending_) && started_ && HasServer())
+    QTimer::singleShot(0, this, [this] {
+      sync_pending_ = true;
+      onSyncTimer();
+    });
+  updateSyncStatus();
   if (tick_pending_ && !ticking_) QTimer::singleShot(0, this, &CMainFrame::onMinuteTimer);
   if (close_pending_) {
     close_pending_ = false;
     QTimer::singleShot(0, this, &QWidget::close);
   }
+}
+
+bool CMainFrame::eventFilter(QObject* watched, QEvent* e) {
+  if (watched == panes_[1] && e->type() == QEvent::ToolTip) updateSyncStatus();
+  return QMainWindow::eventFilter(watched, e);
 }
 
 void CMainFrame::closeEvent(QCloseEvent* e) {

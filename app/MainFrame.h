@@ -71,6 +71,20 @@ class CMainFrame : public QMainWindow {
   // The timer's handler (public for tests).
   void onMinuteTimer();
 
+  // The periodic synchronisation: every Sync/IntervalMinutes minutes of
+  // the settings (default 5, 0 = off) while a server is set. A request
+  // running, a tick or an open dialog puts it off until they are over.
+  QTimer& syncTimer() { return sync_timer_; }
+  void onSyncTimer();
+  // 最新の情報に更新: at once, without the pause after a failed connection.
+  void refreshNow();
+  // An own change did not reach the server: said once in the message pane.
+  void noteUnsentChange();
+  // The tool tip of the Online/Offline pane: what waits, and the last
+  // synchronisation that reached the server.
+  void updateSyncStatus();
+  const DateTime& lastSuccessfulSync() const { return last_sync_ok_; }
+
   // The shared state of the run.
   ViewState& state() { return state_; }
   ItemStore& store() { return store_; }
@@ -93,6 +107,8 @@ class CMainFrame : public QMainWindow {
 
  protected:
   void closeEvent(QCloseEvent* e) override;
+  // Fresh figures each time the status pane's tool tip is about to show.
+  bool eventFilter(QObject* watched, QEvent* e) override;
 
  private:
   void BuildMenusAndBars();
@@ -104,8 +120,11 @@ class CMainFrame : public QMainWindow {
   void ShowAbout();
   void AfterServerCall();
   void RunTick();
-  // The first synchronisation's way: on a worker, then a reload.
+  // A synchronisation on a worker, then a reload and, in the other users'
+  // week, a fresh fetch of their items.
   void Synchronize();
+  bool HasServer() const;
+  bool Busy() const;
   // The password read again once it could not be; true when it now is.
   bool ReadPasswordAgain();
 
@@ -123,6 +142,12 @@ class CMainFrame : public QMainWindow {
   std::map<Command, std::function<void()>> handlers_;
 
   QTimer minute_timer_;
+  QTimer sync_timer_;
+  bool sync_pending_ = false;
+  bool syncing_ = false;
+  bool unsent_told_ = false;
+  int online_seen_ = 0;
+  DateTime last_sync_ok_ = DateTime::Invalid();
   std::function<void()> minute_tick_;
   std::function<std::optional<std::string>(const std::string&)> password_source_;
   std::string password_column_;

@@ -413,7 +413,7 @@ struct ItemStore::Impl {
   Stmt find_number, find_text, index_run;
   Stmt insert, update, mark_deleted, set_flag;
   Stmt purge_select, purge_delete;
-  Stmt settings_read, settings_write, touch;
+  Stmt settings_read, settings_write, touch, unsent_count;
   Stmt users_read, users_clear, users_add;
   Stmt near_rows, alarmed_rows, near_count, alarmed_count;
 
@@ -436,7 +436,7 @@ struct ItemStore::Impl {
     bool clean = db && !path.empty();
     for (Stmt* s : {&begin, &commit, &rollback, &walk, &keys, &find_number, &find_text, &index_run,
                     &insert, &update, &mark_deleted, &set_flag, &purge_select, &purge_delete,
-                    &settings_read, &settings_write, &touch, &users_read, &users_clear, &users_add,
+                    &settings_read, &settings_write, &touch, &unsent_count, &users_read, &users_clear, &users_add,
                     &near_rows, &alarmed_rows, &near_count, &alarmed_count}) {
       s->Finalize();
       if (s->SawDamage()) clean = false;
@@ -516,6 +516,10 @@ struct ItemStore::Impl {
                                       "min(rowid) FROM \"System\")") &&
            touch.Prepare(db, "UPDATE \"System\" SET \"LastUpdate\"=?1 WHERE rowid=(SELECT "
                              "min(rowid) FROM \"System\")") &&
+           // Tombstones go up at every upload; those since the last one are news.
+           unsent_count.Prepare(db, "SELECT count(*) FROM \"MySelf\" WHERE \"SyncFlag\" IN (1,5) OR "
+                                    "(\"SyncFlag\"=4 AND \"Updated\">coalesce((SELECT "
+                                    "\"LastUpdate\" FROM \"System\" ORDER BY rowid LIMIT 1),-1e9))") &&
            users_read.Prepare(db, "SELECT \"UserName\",\"UserID\" FROM \"UserList\" ORDER BY "
                                   "rowid") &&
            users_clear.Prepare(db, "DELETE FROM \"UserList\"") &&
@@ -1090,6 +1094,15 @@ int64_t ItemStore::CountRowsNear(const DateTime& from, const DateTime& to) {
       sqlite3_bind_double(st, 1, lo);
       sqlite3_bind_double(st, 2, hi);
     });
+  } catch (...) {
+    return -1;
+  }
+}
+
+int64_t ItemStore::CountUnsent() {
+  if (!IsOpen()) return -1;
+  try {
+    return impl_->Count(impl_->unsent_count, {});
   } catch (...) {
     return -1;
   }

@@ -130,6 +130,9 @@ class ItemStore {
   // tell.
   int64_t CountRowsNear(const DateTime& from, const DateTime& to);
   int64_t CountAlarmedRows();
+  // Changes not yet confirmed by the server: pending and resent rows, and
+  // tombstones made since the last upload; -1 when it cannot be read.
+  int64_t CountUnsent();
 
   int ReadSettings(std::string& user_name, std::string& server_name, int32_t& server_port,
                    std::string& password, DateTime& last_update);

@@ -38,6 +38,7 @@ OtherUsersAnswer FetchOtherUsers(const OtherUsersQuery& query, ReferenceSource& 
 void ApplyOtherUsers(ViewState& state, const OtherUsersQuery& query, OtherUsersAnswer&& answer) {
   state.ReferenceUsers = std::move(answer.users);
   state.OwnDisplayName = std::move(answer.own_name);
+  state.OthersUnreachable = !answer.list_ok && !query.stored.empty();
   if (query.fetch_items && !answer.items_complete) state.RefreshReferences = 1;
   if (!answer.items_fetched) return;
 

@@ -21,6 +21,12 @@ const std::string& UserNameHeader() {
   return t;
 }
 
+const std::string& UnreachableText() {
+  static const std::string t =
+      Cp932("サーバーに接続できないため、ほかのユーザの予定を表示できません。");
+  return t;
+}
+
 }  // namespace
 
 void DrawOtherUsersLayout(ViewState& state, Surface& s, const Rect& area, const TextMetrics& tm) {
@@ -33,7 +39,9 @@ void DrawOtherUsersLayout(ViewState& state, Surface& s, const Rect& area, const 
 
   const int nw = 10 * tm.w;
   const int cw = std::max(0, (R - L - nw) / 7);
-  const int users = static_cast<int>(state.ReferenceUsers.size()) + 1;
+  // Unreachable: the own row, and one row of notice where the others were.
+  const bool notice = state.OthersUnreachable && state.ReferenceUsers.empty();
+  const int users = static_cast<int>(state.ReferenceUsers.size()) + 1 + (notice ? 1 : 0);
   const int rh = std::max(0, (B - T - 2 * h) / users);
 
   if (state.AnchorDate.IsValid()) {
@@ -56,7 +64,8 @@ void DrawOtherUsersLayout(ViewState& state, Surface& s, const Rect& area, const 
     s.FillRect(r, kBlue);
     s.DrawText(std::to_string(days[i].Day()) + " " + WeekdayName(i), r, TextAlign::Center);
     state.CellTable[i] =
-        DayCell{Rect{r.left, T + 2 * h, r.right, T + 2 * h + rh * users}, days[i]};
+        DayCell{Rect{r.left, T + 2 * h, r.right, T + 2 * h + rh * (users - (notice ? 1 : 0))},
+                days[i]};
   }
 
   // The items of each reference row, in array order, found once instead of
@@ -68,7 +77,15 @@ void DrawOtherUsersLayout(ViewState& state, Surface& s, const Rect& area, const 
   for (size_t j = 0; j < own.size(); ++j) own[j] = static_cast<int>(j);
   static const std::vector<int> kNone;
 
-  for (int u = 0; u < users; ++u) {
+  if (notice) {
+    const Rect row{L, T + 2 * h + rh, R, T + 2 * h + 2 * rh};
+    s.Frame3D(row, kWhite, kBlack);
+    s.SetTextColor(kBlack);
+    s.DrawText(UnreachableText(), Rect{row.left + 4, row.top, row.right - 4, row.bottom},
+               TextAlign::Center);
+  }
+
+  for (int u = 0; u < users - (notice ? 1 : 0); ++u) {
     const int top = T + 2 * h + rh * u;
     const int bottom = T + 2 * h + rh * (u + 1);
     const Rect name_cell{L, top, L + nw, bottom};

@@ -41,6 +41,9 @@ struct ViewState {
   int DrawEnabled = 0;
   int RefreshReferences = 1;
   int Online = 0;
+  // The server's user list could not be had for the other users' week:
+  // its rows say so instead of looking like a week with nothing planned.
+  bool OthersUnreachable = false;
 
   // Start-up values, with today from the process clock.
   static ViewState Initial();

@@ -40,6 +40,8 @@ void GroupCommands::EditServerSettings() {
 void GroupCommands::ChooseReferenceUsers() {
   ReferenceUsersDeps deps;
   deps.get_user_list = [&](std::vector<UserEntry>& out) {
+    // The user asked: the pause after a failed connection does not apply.
+    if (d_.conn->Online == 0) d_.conn->LastConnectFailure = ConnectionState{}.LastConnectFailure;
     bool ok = false;
     d_.run([&] {
       SyncClient client(*d_.conn, d_.notifier);

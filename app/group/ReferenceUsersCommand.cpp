@@ -18,7 +18,8 @@ ReferenceUsersResult RunReferenceUsersCommand(ViewState& state, ItemStore& store
   DrawPause pause(state);
 
   std::vector<UserEntry> server;
-  if (state.Online != 1 || !deps.get_user_list(server)) {
+  // Tried even while the calendar believes it is offline: the user asked.
+  if (!deps.get_user_list(server)) {
     messages.ShowMessage(NotConnectedText());
     return ReferenceUsersResult::NotConnected;
   }

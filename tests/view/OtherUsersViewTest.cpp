@@ -213,8 +213,10 @@ TEST(OtherUsersLayout, UsersTheServerNoLongerListsAreLeftOutButStayStored) {
   w.Fetch();
   EXPECT_EQ(Names(w.st.ReferenceUsers), (std::vector<std::string>{"b"}));
 
-  // Without the user list only the own row is drawn, nameless; the items
-  // are not asked for and stay due.
+  // Without the user list the own row is drawn, nameless, and where the
+  // others were a notice says why they are missing: an empty week would
+  // read as everyone being free. The items are not asked for and stay due.
+  const std::string notice = J("サーバーに接続できないため、ほかのユーザの予定を表示できません。");
   w.st.RefreshReferences = 1;
   w.server.list_ok = false;
   w.server.item_calls = 0;
@@ -223,8 +225,17 @@ TEST(OtherUsersLayout, UsersTheServerNoLongerListsAreLeftOutButStayStored) {
   EXPECT_EQ(w.server.item_calls, 0);
   EXPECT_EQ(w.st.RefreshReferences, 1);
   w.Paint(Rect{0, 0, 808, 500});
-  EXPECT_EQ(w.st.CellTable[0].rect.bottom, 32 + 468);
+  EXPECT_EQ(w.st.CellTable[0].rect.bottom, 32 + 234) << "the days end with the own row";
   EXPECT_EQ(w.screen.FindText("B").size(), 0u);
+  const auto shown = w.screen.FindText(notice);
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_GE(shown[0].rect.top, 32 + 234);
+  // Back again: the rows return and the notice goes.
+  w.server.list_ok = true;
+  w.Fetch();
+  w.Paint(Rect{0, 0, 808, 500});
+  EXPECT_EQ(w.screen.FindText(notice).size(), 0u);
+  EXPECT_EQ(w.screen.FindText("B").size(), 1u);
 }
 
 TEST(OtherUsersLayout, OtherUsersPrivateItemsAreMaskedWithTheirTimesAndOwnOnesAreNot) {
