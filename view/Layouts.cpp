@@ -31,6 +31,7 @@ void PaintView(ViewState& state, Surface& s, const Rect& area, ViewHost& host,
   s.SetTransparentBackground();
   for (int i = 0; i < kDayCells; ++i) state.CellTable[i].rect = Rect{};
   state.InvertedRect = Rect{};
+  state.SlotRows = 0;
   // Rectangles describe this drawing only: an item drawn in another mode,
   // or before a layout gave up on an invalid date, must not stay selectable.
   // The month and time-grid layouts clear the own items first thing
@@ -95,6 +96,8 @@ void PrintView(ViewState& state, Surface& page, const Rect& area, ViewHost& host
   const auto cells = state.CellTable;
   const Rect inverted = state.InvertedRect;
   const int first_hour = state.FirstHour;
+  const int slot_top = state.SlotTop, slot_height = state.SlotHeight, slot_rows = state.SlotRows,
+            first_slot = state.FirstSlot;
   const auto own = SaveRects(state.VisibleItems);
   const auto refs = SaveRects(state.ReferenceItems);
   std::vector<std::pair<int32_t, int32_t>> rows;
@@ -105,6 +108,10 @@ void PrintView(ViewState& state, Surface& page, const Rect& area, ViewHost& host
   state.CellTable = cells;
   state.InvertedRect = inverted;
   state.FirstHour = first_hour;
+  state.SlotTop = slot_top;
+  state.SlotHeight = slot_height;
+  state.SlotRows = slot_rows;
+  state.FirstSlot = first_slot;
   bool same = RestoreRects(state.VisibleItems, own) && RestoreRects(state.ReferenceItems, refs);
   if (state.ReferenceUsers.size() == rows.size()) {
     for (size_t i = 0; i < rows.size(); ++i)

@@ -54,7 +54,8 @@ void PaintView(ViewState& state, Surface& s, const Rect& area, ViewHost& host,
                OtherUsersLayout* other_users = nullptr);
 
 // The paint of a printed page. The screen's hit-testing state (CellTable,
-// every item's CellRects, the users' rows, InvertedRect, FirstHour) is put
+// every item's CellRects, the users' rows, InvertedRect, FirstHour, the
+// slot grid) is put
 // back afterwards, so clicks still meet what the screen shows; when the
 // page's paint changed the item arrays themselves, the screen is repainted.
 void PrintView(ViewState& state, Surface& page, const Rect& area, ViewHost& host,
