@@ -183,6 +183,8 @@ QPrinter& CCalenderView::printer() {
     // proportions; the output stays vector.
     printer_ = std::make_unique<QPrinter>(QPrinter::ScreenResolution);
     printer_->setPageOrientation(QPageLayout::Landscape);
+    // Clear of what most printers cannot reach; page set-up may change it.
+    printer_->setPageMargins(QMarginsF(10, 10, 10, 10), QPageLayout::Millimeter);
     printer_->setDocName(QStringLiteral("Kalvane"));
   }
   return *printer_;
