@@ -76,6 +76,7 @@ class GrabNextDialog final : public QObject {
       QTest::qWaitForWindowExposed(p);
       QTest::qWait(300);  // fonts and the printer list settle; a tool, not a test
       saved_ = p->grab().save(file_);
+      std::printf("%s: %s\n", file_.toLocal8Bit().constData(), p->windowTitle().toUtf8().constData());
       p->reject();
     });
     return false;
