@@ -116,9 +116,13 @@ TEST(FramePrint, TheThreeCommandsWorkWithoutAPrinter) {
     EXPECT_EQ(dlg->maxPage(), 1);
     dlg->accept();
   });
+  // Margins chosen in the page set-up survive the print dialog.
+  s.f->view()->printer().setPageMargins(QMarginsF(15, 12, 15, 12), QPageLayout::Millimeter);
   s.f->runCommand(Command::Print);
   EXPECT_TRUE(saw_dialog);
   EXPECT_TRUE(LooksLikePdf(pdf));
+  EXPECT_EQ(s.f->view()->printer().pageLayout().margins(QPageLayout::Millimeter),
+            QMarginsF(15, 12, 15, 12));
   EXPECT_TRUE(ui::MessageBox::takeShownTexts().isEmpty());
 
   const auto cells = s.f->state().CellTable;
