@@ -13,6 +13,7 @@
 #include "alarm/AlarmArgs.h"
 #include "alarm/AlarmSession.h"
 #include "alarm/AlarmWindow.h"
+#include "app/ui/Translations.h"
 
 namespace {
 
@@ -59,6 +60,7 @@ int main(int argc, char** argv) {
   // A snoozed alarm has no window for a while; only its end quits.
   QApplication::setQuitOnLastWindowClosed(false);
   kv::alarm::UseJapaneseFont();
+  kv::ui::InstallQtTranslations(app);
 
   kv::alarm::AlarmSession session(*parsed.request, QDBusConnection::sessionBus());
   QObject::connect(&session, &kv::alarm::AlarmSession::ended, &app, &QApplication::quit);

@@ -7,6 +7,7 @@
 #include "app/Icons.h"
 #include "app/MainFrame.h"
 #include "app/QtSurface.h"
+#include "app/ui/Translations.h"
 
 namespace kv::app {
 
@@ -23,6 +24,7 @@ bool CCalenderApp::InitInstance(const std::string& program_path) {
   QGuiApplication::setApplicationDisplayName(QStringLiteral("Kalvane"));
   QGuiApplication::setDesktopFileName(QStringLiteral("com.wexor.Kalvane"));
   QGuiApplication::setWindowIcon(ApplicationIcon());
+  if (auto* qt = QCoreApplication::instance()) ui::InstallQtTranslations(*qt);
   // Menus and dialogs in the calendar's Japanese font when it is there.
   QFont ui = QApplication::font();
   ui.setFamily(CalendarFont().family());

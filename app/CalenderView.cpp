@@ -1,5 +1,6 @@
 #include "app/CalenderView.h"
 
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPageLayout>
 #include <QPageSetupDialog>
@@ -148,12 +149,42 @@ void CCalenderView::mouseDoubleClickEvent(QMouseEvent* e) {
   OnDoubleClick(state_, fb, host_, *ops_, pt.x(), pt.y());
 }
 
+void CCalenderView::keyPressEvent(QKeyEvent* e) {
+  if (state_.DrawEnabled != 1 || backing_.isNull() || !ops_ || !nav_ ||
+      (e->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))) {
+    QWidget::keyPressEvent(e);
+    return;
+  }
+  ViewKey key;
+  switch (e->key()) {
+    case Qt::Key_Left: key = ViewKey::Left; break;
+    case Qt::Key_Right: key = ViewKey::Right; break;
+    case Qt::Key_Up: key = ViewKey::Up; break;
+    case Qt::Key_Down: key = ViewKey::Down; break;
+    case Qt::Key_Return:
+    case Qt::Key_Enter: key = ViewKey::Enter; break;
+    case Qt::Key_Tab:
+      key = e->modifiers() & Qt::ShiftModifier ? ViewKey::BackTab : ViewKey::Tab;
+      break;
+    case Qt::Key_Backtab: key = ViewKey::BackTab; break;
+    default:
+      QWidget::keyPressEvent(e);
+      return;
+  }
+  Feedback fb(*this);
+  if (!OnKey(state_, fb, host_, *ops_, *nav_, key)) QWidget::keyPressEvent(e);
+}
+
+bool CCalenderView::focusNextPrevChild(bool) { return false; }
+
 QPrinter& CCalenderView::printer() {
   if (!printer_) {
     // Screen resolution keeps the printed lines and text in the screen's
     // proportions; the output stays vector.
     printer_ = std::make_unique<QPrinter>(QPrinter::ScreenResolution);
     printer_->setPageOrientation(QPageLayout::Landscape);
+    // Clear of what most printers cannot reach; page set-up may change it.
+    printer_->setPageMargins(QMarginsF(10, 10, 10, 10), QPageLayout::Millimeter);
     printer_->setDocName(QStringLiteral("Kalvane"));
   }
   return *printer_;

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "view/Layouts.h"
+#include "view/Navigation.h"
 #include "view/ViewHost.h"
 #include "view/ViewState.h"
 
@@ -21,6 +22,8 @@ class CCalenderView : public QWidget {
   ~CCalenderView() override;
 
   void setItemOperations(ItemOperations* ops) { ops_ = ops; }
+  // What turns the page when the arrow keys leave it.
+  void setViewCommands(ViewCommands* nav) { nav_ = nav; }
   void setOtherUsersLayout(OtherUsersLayout* layout) { other_users_ = layout; }
 
   // The layout is stale: it runs again at the next paint.
@@ -50,6 +53,9 @@ class CCalenderView : public QWidget {
   void paintEvent(QPaintEvent* e) override;
   void mousePressEvent(QMouseEvent* e) override;
   void mouseDoubleClickEvent(QMouseEvent* e) override;
+  void keyPressEvent(QKeyEvent* e) override;
+  // Tab steps through the selected day's items, never out of the view.
+  bool focusNextPrevChild(bool next) override;
 
  private:
   class Feedback;
@@ -59,6 +65,7 @@ class CCalenderView : public QWidget {
   ViewState& state_;
   ViewHost& host_;
   ItemOperations* ops_ = nullptr;
+  ViewCommands* nav_ = nullptr;
   OtherUsersLayout* other_users_ = nullptr;
   QImage backing_;
   bool dirty_ = true;

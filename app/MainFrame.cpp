@@ -125,6 +125,7 @@ CMainFrame::CMainFrame(CCalenderDoc* doc, QWidget* parent)
   setWindowIcon(ApplicationIcon());
   view_ = new CCalenderView(state_, host_, this);
   view_->setItemOperations(not_yet_ops_.get());
+  view_->setViewCommands(&commands_);
   setCentralWidget(view_);
   move_dlg_ = new MoveDateDlg(this);
   BuildMenusAndBars();

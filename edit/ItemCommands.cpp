@@ -156,7 +156,7 @@ void ItemCommands::Approve(const ScheduleItem& saved, const std::string& held) {
 void ItemCommands::AddOwnItem() { AddOwnItem(c_.state.SelectedDate); }
 
 void ItemCommands::AddOwnItem(const DateTime& day) {
-  ItemForm form = DefaultForm(day);
+  ItemForm form = DefaultForm(day, c_.state.PressedSlot);
   // A failed check shows its message and opens the dialog again with
   // everything that was entered.
   while (c_.dialogs.EditItem(form)) {

@@ -40,11 +40,19 @@ std::optional<std::string> CheckText(const std::string& cp932, std::string_view 
 
 }  // namespace
 
-ItemForm DefaultForm(const DateTime& day) {
+ItemForm DefaultForm(const DateTime& day, const DateTime& slot) {
   const DateTime d = day.IsValid() ? day.DateOnly() : day;
   ItemForm f;
   f.day_type = 0;
-  f.start_date = f.start_time = f.end_date = f.end_time = d;
+  f.start_date = f.end_date = d;
+  if (d.IsValid()) {
+    const bool in_day = slot.IsValid() && slot.DateOnly() == d;
+    f.start_time = in_day ? slot : d.AddSeconds(9 * 3600);
+    f.end_time = f.start_time.AddSeconds(3600);
+    f.end_date = f.end_time.DateOnly();
+  } else {
+    f.start_time = f.end_time = d;
+  }
   f.alarm_on = 0;
   f.alarm_number = 5;
   f.alarm_unit = UnitText(0);

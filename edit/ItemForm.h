@@ -63,8 +63,10 @@ inline constexpr std::size_t kMaxDescBytes = 65536;
 // refused at OK rather than failing at its start minute.
 inline constexpr std::size_t kMaxExecuteBytes = 519;
 
-// Defaults for a new item on `day` (its time of day is dropped).
-ItemForm DefaultForm(const DateTime& day);
+// Defaults for a new item on `day` (its time of day is dropped): one hour
+// from `slot` when that is a time on the same day (a pressed half-hour
+// slot), else from 9:00.
+ItemForm DefaultForm(const DateTime& day, const DateTime& slot = DateTime::Invalid());
 // The dialog filled from a stored or fetched item.
 ItemForm FormFromItem(const ScheduleItem& item);
 

@@ -1,5 +1,6 @@
 #include "edit/RepeatPages.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "view/Texts.h"
@@ -19,6 +20,14 @@ template <size_t N>
 std::string TextOf(const std::array<std::string_view, N>& list, int32_t value) {
   if (value < 1 || value > static_cast<int32_t>(N)) return {};
   return std::string(list[value - 1]);
+}
+
+// The same day a year later (28 February for 29 February); invalid where
+// the calendar ends.
+DateTime OneYearOn(const DateTime& d) {
+  if (!d.IsValid()) return d;
+  const int y = d.Year() + 1, m = d.Month();
+  return DateTime::FromDate(y, m, std::min(d.Day(), DaysInMonth(y, m)));
 }
 
 std::string DayText(const DateTime& d) {
@@ -67,7 +76,8 @@ std::string NotIntegerMessage() { return Cp932("整数を入力してくださ�
 RepeatPagesData LoadRepeatPages(const RepeatRule& rule, int* first_page) {
   RepeatPagesData p;
   p.range_start.fill(rule.RepStart);
-  p.range_end.fill(rule.RepEnd);
+  // A rule chosen for an item that had none runs for a year at first.
+  p.range_end.fill(rule.RepType == 0 ? OneYearOn(rule.RepStart) : rule.RepEnd);
   // Pages are numbered by the RepType they give.
   const int page = rule.RepType > PageNone && rule.RepType < kRepeatPageCount ? rule.RepType : PageNone;
   int n = 0;

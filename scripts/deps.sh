@@ -8,7 +8,7 @@ PACKAGES=(
   libsqlite3-dev sqlite3 libxxhash-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   libical-dev
-  qt6-base-dev qt6-base-dev-tools qtkeychain-qt6-dev libsodium-dev
+  qt6-base-dev qt6-base-dev-tools qt6-translations-l10n qtkeychain-qt6-dev libsodium-dev
   poppler-utils xdg-utils desktop-file-utils appstream
   fonts-noto-cjk xvfb xauth dbus-daemon
   clang libclang-rt-14-dev python3

@@ -1,5 +1,8 @@
 #include "view/HitTest.h"
 
+#include <algorithm>
+#include <vector>
+
 #include "view/Texts.h"
 
 namespace kv {
@@ -33,6 +36,21 @@ int ScanItems(std::vector<ScheduleItem>& items, ViewState& state, Surface& s, Vi
   return hit;
 }
 
+// The start of the half-hour slot under (x, y) in the week or day view.
+DateTime SlotAt(const ViewState& state, int x, int y) {
+  if (state.ViewMode != WeekMode && state.ViewMode != DayMode) return DateTime::Invalid();
+  if (state.SlotRows <= 0 || state.SlotHeight <= 0 || y < state.SlotTop) return DateTime::Invalid();
+  const int row = (y - state.SlotTop) / state.SlotHeight;
+  const int slot = state.FirstSlot + row;
+  if (row >= state.SlotRows || slot < 0 || slot >= 48) return DateTime::Invalid();
+  const int columns = state.ViewMode == WeekMode ? 7 : 1;
+  for (int i = 0; i < columns; ++i) {
+    const DayCell& c = state.CellTable[i];
+    if (c.rect.Contains(x, y) && c.date.IsValid()) return c.date.DateOnly().AddSeconds(slot * 1800);
+  }
+  return DateTime::Invalid();
+}
+
 bool InArrow(const ViewState& state, int x, int y) {
   return state.CellTable[kUpArrowCell].rect.Contains(x, y) ||
          state.CellTable[kDownArrowCell].rect.Contains(x, y);
@@ -41,6 +59,7 @@ bool InArrow(const ViewState& state, int x, int y) {
 }  // namespace
 
 void OnPress(ViewState& state, Surface& s, ViewHost& host, int x, int y) {
+  state.PressedSlot = InArrow(state, x, y) ? DateTime::Invalid() : SlotAt(state, x, y);
   if (state.ViewMode != DayMode) {
     for (int i = 0; i < kDayCells; ++i) {
       if (!state.CellTable[i].rect.Contains(x, y)) continue;
@@ -125,6 +144,93 @@ void OnDoubleClick(ViewState& state, Surface& s, ViewHost& host, ItemOperations&
       break;
   }
   host.RequestRepaint(true);
+}
+
+namespace {
+
+// The selected day's cell of the last drawing, or nullptr.
+const DayCell* SelectedCell(const ViewState& state) {
+  if (state.ViewMode == DayMode) return &state.CellTable[0];
+  for (int i = 0; i < kDayCells; ++i)
+    if (!state.CellTable[i].rect.IsEmpty() && state.CellTable[i].date == state.SelectedDate)
+      return &state.CellTable[i];
+  return nullptr;
+}
+
+struct Drawn {
+  int item;
+  Rect rect;
+};
+
+// The own items drawn in `cell`, top to bottom, then left to right.
+std::vector<Drawn> ItemsIn(const ViewState& state, const Rect& cell) {
+  std::vector<Drawn> out;
+  for (size_t i = 0; i < state.VisibleItems.size(); ++i)
+    for (const Rect& r : state.VisibleItems[i].CellRects)
+      if (!r.IsEmpty() && cell.Contains(r.left, r.top)) out.push_back({static_cast<int>(i), r});
+  std::stable_sort(out.begin(), out.end(), [](const Drawn& a, const Drawn& b) {
+    return a.rect.top != b.rect.top ? a.rect.top < b.rect.top : a.rect.left < b.rect.left;
+  });
+  return out;
+}
+
+bool StepThroughDay(ViewState& state, Surface& s, ViewHost& host, bool forward) {
+  const DayCell* cell = SelectedCell(state);
+  if (!cell || cell->rect.IsEmpty()) return true;
+  const std::vector<Drawn> drawn = ItemsIn(state, cell->rect);
+  if (drawn.empty()) return true;
+  const int n = static_cast<int>(drawn.size());
+  // Where the selection stands now: its inverted line, else any of its lines.
+  int at = -1;
+  for (int k = 0; k < n && at < 0; ++k)
+    if (drawn[k].item == state.OwnSelection && drawn[k].rect == state.InvertedRect) at = k;
+  for (int k = 0; k < n && at < 0; ++k)
+    if (drawn[k].item == state.OwnSelection) at = k;
+  const int next = at < 0 ? (forward ? 0 : n - 1) : (at + (forward ? 1 : n - 1)) % n;
+  const Drawn& d = drawn[next];
+  state.OwnSelection = d.item;
+  state.ReferenceSelection = -1;
+  host.SetStatusText(0, state.VisibleItems[d.item].Subject);
+  InvertOnto(state, s, d.rect);
+  return true;
+}
+
+}  // namespace
+
+bool OnKey(ViewState& state, Surface& s, ViewHost& host, ItemOperations& ops, ViewCommands& nav,
+           ViewKey key) {
+  const int mode = state.ViewMode;
+  const bool grid = mode == WeekMode || mode == DayMode;
+  if (mode != MonthMode && !grid) return false;
+  switch (key) {
+    case ViewKey::Left:
+    case ViewKey::Right:
+      nav.MoveDays(key == ViewKey::Left ? -1 : 1);
+      return true;
+    case ViewKey::Up:
+    case ViewKey::Down:
+      if (mode == MonthMode) {
+        nav.MoveDays(key == ViewKey::Up ? -7 : 7);
+      } else {
+        // As the arrows at the grid's edge; the layout keeps the last
+        // hour on the page.
+        if (key == ViewKey::Up && state.FirstHour > 0) --state.FirstHour;
+        if (key == ViewKey::Down && state.FirstHour < 23) ++state.FirstHour;
+        host.RequestRepaint(true);
+      }
+      return true;
+    case ViewKey::Enter:
+      if (state.OwnSelection >= 0)
+        ops.EditOwnItem(state.OwnSelection);
+      else
+        ops.AddOwnItem(state.SelectedDate);
+      host.RequestRepaint(true);
+      return true;
+    case ViewKey::Tab:
+    case ViewKey::BackTab:
+      return StepThroughDay(state, s, host, key == ViewKey::Tab);
+  }
+  return false;
 }
 
 }  // namespace kv

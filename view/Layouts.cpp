@@ -1,10 +1,12 @@
 #include "view/Layouts.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <tuple>
 #include <vector>
 
+#include "model/Clock.h"
 #include "view/Texts.h"
 
 namespace kv {
@@ -24,13 +26,69 @@ std::string ItemLabel(const ScheduleItem& item, const std::string& shown_text,
   return hm + shown_text;
 }
 
-void PaintView(ViewState& state, Surface& s, const Rect& area, ViewHost& host,
+namespace {
+
+// Today's day number on a tinted band in the month view, today's column
+// header in orange in the week and day views. Drawn over the layout from
+// its day cells, so no rectangle of a cell or an item moves.
+void MarkToday(const ViewState& state, Surface& s, const TextMetrics& m) {
+  const DateTime today = Now().DateOnly();
+  if (!today.IsValid()) return;
+  const bool month = state.ViewMode == MonthMode;
+  const int cells = month ? kDayCells : state.ViewMode == WeekMode ? 7 : 1;
+  for (int i = 0; i < cells; ++i) {
+    const DayCell& c = state.CellTable[i];
+    if (c.rect.IsEmpty() || c.date != today) continue;
+    const Rect& r = c.rect;
+    if (month) {
+      const Rect band{r.left + 1, r.top + 1, r.right - 1, std::min(r.top + m.h, r.bottom - 1)};
+      s.FillRect(band, kTodayTint);
+      s.SetTextColor(kBlack);
+      s.DrawText(std::to_string(today.Day()), r, TextAlign::Left);
+    } else {
+      const Rect header{r.left, r.top, r.right, r.top + m.h};
+      s.FillRect(Rect{header.left + 1, header.top + 1, header.right - 1, header.bottom - 1},
+                 kTodayHeader);
+      s.SetTextColor(kWhite);
+      s.DrawText(std::to_string(today.Day()) + " " +
+                     WeekdayName(DayOfWeekOf(today.Year(), today.Month(), today.Day())),
+                 header, TextAlign::Center);
+    }
+  }
+}
+
+// On paper the frame's white top and left edges vanish: the page's outer
+// lines are drawn in black around the title, the headers and every cell.
+void FramePage(const ViewState& state, Surface& s, const Rect& area) {
+  const int cells = state.ViewMode == MonthMode ? kDayCells : state.ViewMode == WeekMode ? 7 : 1;
+  int right = area.left, bottom = area.top;
+  for (int i = 0; i < cells; ++i) {
+    const Rect& r = state.CellTable[i].rect;
+    if (r.IsEmpty()) continue;
+    right = std::max<int>(right, r.right);
+    bottom = std::max<int>(bottom, r.bottom);
+  }
+  if (right == area.left || bottom == area.top) return;
+  const int top = state.ViewMode == MonthMode ? area.top + 1 : area.top;
+  s.Frame3D(Rect{area.left, top, right, bottom}, kBlack, kBlack);
+}
+
+}  // namespace
+
+void PaintView(ViewState& state, Surface& s, const Rect& area_given, ViewHost& host,
                OtherUsersLayout* other_users) {
   if (state.DrawEnabled == 0) return;
+  const bool printing = s.IsPrinting();
+  Rect area = area_given;
+  // A month page as wide as its seven columns: the title's frame then
+  // ends where the grid does.
+  if (printing && state.ViewMode == MonthMode)
+    area.right = area.left + (area.right - area.left) / 7 * 7;
   const TextMetrics m = s.Metrics();
   s.SetTransparentBackground();
   for (int i = 0; i < kDayCells; ++i) state.CellTable[i].rect = Rect{};
   state.InvertedRect = Rect{};
+  state.SlotRows = 0;
   // Rectangles describe this drawing only: an item drawn in another mode,
   // or before a layout gave up on an invalid date, must not stay selectable.
   // The month and time-grid layouts clear the own items first thing
@@ -58,8 +116,10 @@ void PaintView(ViewState& state, Surface& s, const Rect& area, ViewHost& host,
     default:
       break;
   }
+  if (state.ViewMode != OtherUsersMode) MarkToday(state, s, m);
+  if (printing && state.ViewMode != OtherUsersMode) FramePage(state, s, area);
 
-  if (!s.IsPrinting()) {
+  if (!printing) {
     if (const ScheduleItem* sel = state.SelectedOwnItem()) {
       const Rect& first = sel->CellRects[0];
       if (!first.IsEmpty()) {
@@ -95,6 +155,8 @@ void PrintView(ViewState& state, Surface& page, const Rect& area, ViewHost& host
   const auto cells = state.CellTable;
   const Rect inverted = state.InvertedRect;
   const int first_hour = state.FirstHour;
+  const int slot_top = state.SlotTop, slot_height = state.SlotHeight, slot_rows = state.SlotRows,
+            first_slot = state.FirstSlot;
   const auto own = SaveRects(state.VisibleItems);
   const auto refs = SaveRects(state.ReferenceItems);
   std::vector<std::pair<int32_t, int32_t>> rows;
@@ -105,6 +167,10 @@ void PrintView(ViewState& state, Surface& page, const Rect& area, ViewHost& host
   state.CellTable = cells;
   state.InvertedRect = inverted;
   state.FirstHour = first_hour;
+  state.SlotTop = slot_top;
+  state.SlotHeight = slot_height;
+  state.SlotRows = slot_rows;
+  state.FirstSlot = first_slot;
   bool same = RestoreRects(state.VisibleItems, own) && RestoreRects(state.ReferenceItems, refs);
   if (state.ReferenceUsers.size() == rows.size()) {
     for (size_t i = 0; i < rows.size(); ++i)

@@ -14,6 +14,11 @@ inline constexpr int kUpArrowBitmap = 142;
 inline constexpr int kDownArrowBitmap = 143;
 inline constexpr int kArrowSize = 16;
 
+// Today: the day number's band in the month view, the column header in
+// the week and day views.
+inline constexpr Color kTodayTint = Rgb(255, 214, 128);
+inline constexpr Color kTodayHeader = Rgb(224, 96, 0);
+
 // "Sun" .. "Sat", 0 = Sunday.
 const char* WeekdayName(int dow);
 
@@ -47,14 +52,16 @@ class OtherUsersLayout {
 
 // One paint: nothing while DrawEnabled is 0; otherwise clears the day
 // cells and every item's CellRects (own and other users'), draws the
-// layout of ViewMode, re-inverts the selected item (not when printing) and
-// shows the online state in status pane 1. other_users replaces the
-// built-in layout of OtherUsersMode when given.
+// layout of ViewMode, marks today, re-inverts the selected item (not when
+// printing) and shows the online state in status pane 1. On paper a month
+// is as wide as its seven columns and the page gets a black outer frame.
+// other_users replaces the built-in layout of OtherUsersMode when given.
 void PaintView(ViewState& state, Surface& s, const Rect& area, ViewHost& host,
                OtherUsersLayout* other_users = nullptr);
 
 // The paint of a printed page. The screen's hit-testing state (CellTable,
-// every item's CellRects, the users' rows, InvertedRect, FirstHour) is put
+// every item's CellRects, the users' rows, InvertedRect, FirstHour, the
+// slot grid) is put
 // back afterwards, so clicks still meet what the screen shows; when the
 // page's paint changed the item arrays themselves, the screen is repainted.
 void PrintView(ViewState& state, Surface& page, const Rect& area, ViewHost& host,

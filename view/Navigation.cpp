@@ -13,6 +13,7 @@ const std::string& NotConnectedText() {
 }
 
 void ViewCommands::Finish(bool clear_selection) {
+  state_.PressedSlot = DateTime::Invalid();
   if (reload_) reload_();
   if (clear_selection) state_.OwnSelection = -1;
   host_.RequestRepaint(true);
@@ -50,6 +51,33 @@ void ViewCommands::Step(int direction) {
       return;
   }
   Finish(true);
+}
+
+bool ViewCommands::MoveDays(int days) {
+  const int mode = state_.ViewMode;
+  if (mode != MonthMode && mode != WeekMode && mode != DayMode) return false;
+  const DateTime sel = state_.SelectedDate;
+  if (!sel.IsValid()) return false;
+  const DateTime to = OffsetDayToDate(sel.Year(), sel.Month(), sel.Day(), days);
+  if (!to.IsValid()) return false;
+  const int dow = DayOfWeekOf(sel.Year(), sel.Month(), sel.Day());
+  const bool on_page =
+      mode == MonthMode ? state_.AnchorDate.IsValid() && to.Year() == state_.AnchorDate.Year() &&
+                              to.Month() == state_.AnchorDate.Month()
+      : mode == WeekMode ? dow + days >= 0 && dow + days <= 6
+                         : false;
+  const bool had_selection = state_.OwnSelection >= 0;
+  state_.SelectedDate = to;
+  if (on_page) {
+    state_.PressedSlot = DateTime::Invalid();
+    state_.OwnSelection = -1;
+    host_.RequestRepaint(true);
+  } else {
+    state_.AnchorDate = to;
+    Finish(true);
+  }
+  if (had_selection) host_.SetStatusText(0, "");
+  return true;
 }
 
 void ViewCommands::Previous() { Step(-1); }

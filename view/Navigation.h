@@ -20,6 +20,11 @@ class ViewCommands {
   // The date chosen in the move dialog; a year before 1970 (or an invalid
   // date) changes nothing. Returns true when the view moved.
   bool MoveTo(const DateTime& chosen);
+  // The selected day moved by `days` in the month, week or day view.
+  // Within the page shown only the selection changes; a day off the page
+  // turns the page to it. False where nothing moved (another mode, or a
+  // day the calendar cannot hold).
+  bool MoveDays(int days);
   void DayUnit();
   void WeekUnit();
   void MonthUnit();

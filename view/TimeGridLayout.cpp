@@ -123,6 +123,10 @@ void DrawTimeGridLayout(ViewState& state, Surface& s, const Rect& area, const Te
   }
 
   const int grid_top = T + h + lanes * h;
+  state.SlotTop = grid_top;
+  state.SlotHeight = h;
+  state.SlotRows = rows;
+  state.FirstSlot = 2 * first_hour;
   std::vector<int> slot_items;
   std::vector<uint64_t> slot_bits;
   for (int i = 0; i < n; ++i) {

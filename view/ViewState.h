@@ -38,6 +38,17 @@ struct ViewState {
   std::string OwnDisplayName;
   std::array<DayCell, kCellTableSize> CellTable{};
   CellRect InvertedRect{};
+  // Where the week or day layout drew its half-hour slots (rows of
+  // SlotHeight from SlotTop, the first one being slot FirstSlot of the
+  // day); SlotRows 0 when no time grid is shown.
+  int SlotTop = 0;
+  int SlotHeight = 0;
+  int SlotRows = 0;
+  int FirstSlot = 0;
+  // The start of the half-hour slot last pressed in the week or day view;
+  // invalid once a press met no slot or the page moved. A new item added
+  // on that day starts there.
+  DateTime PressedSlot = DateTime::Invalid();
   int DrawEnabled = 0;
   int RefreshReferences = 1;
   int Online = 0;

@@ -130,7 +130,7 @@ void RepeatBase::Show(const RepeatPagesData& d) {
     QDateTime s = ToQt(d.range_start[p]), e = ToQt(d.range_end[p]);
     const QDateTime today = ToQt(kv::Now().DateOnly());
     pages_[p].range_start->setDateTime(s.isValid() ? s : today);
-    pages_[p].range_end->setDateTime(e.isValid() ? e : today);
+    pages_[p].range_end->setDateTime(e.isValid() ? e : rule_.RepType == 0 ? today.addYears(1) : today);
   }
 }
 

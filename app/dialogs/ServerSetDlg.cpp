@@ -43,7 +43,8 @@ ServerSetDlg::ServerSetDlg(QWidget* parent) : QDialog(parent) {
 
 void ServerSetDlg::setSettings(const ServerSettings& s) {
   server_->setText(FromCp932(s.ServerName));
-  port_->setText(QString::number(s.ServerPort));
+  // No port yet: the group server's usual one.
+  port_->setText(QString::number(s.ServerPort == 0 ? kDefaultServerPort : s.ServerPort));
   user_->setText(FromCp932(s.UserName));
   password_->setText(FromCp932(s.Password));
   result_ = s;

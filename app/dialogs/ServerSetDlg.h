@@ -11,6 +11,9 @@ class QLineEdit;
 
 namespace kv::ui {
 
+// Proposed while the settings hold no port (0).
+inline constexpr int kDefaultServerPort = 4780;
+
 class ServerSetDlg : public QDialog {
   Q_OBJECT
  public:

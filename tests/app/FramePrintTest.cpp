@@ -3,10 +3,17 @@
 
 #include <QAbstractPrintDialog>
 #include <QApplication>
+#include <QColorDialog>
+#include <QDialogButtonBox>
+#include <QImage>
+#include <QPageLayout>
+#include <QProcess>
+#include <QPushButton>
 #include <QPageSetupDialog>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
 #include <QTest>
+#include <algorithm>
 #include <filesystem>
 
 #include "app/CalenderApp.h"
@@ -109,9 +116,13 @@ TEST(FramePrint, TheThreeCommandsWorkWithoutAPrinter) {
     EXPECT_EQ(dlg->maxPage(), 1);
     dlg->accept();
   });
+  // Margins chosen in the page set-up survive the print dialog.
+  s.f->view()->printer().setPageMargins(QMarginsF(15, 12, 15, 12), QPageLayout::Millimeter);
   s.f->runCommand(Command::Print);
   EXPECT_TRUE(saw_dialog);
   EXPECT_TRUE(LooksLikePdf(pdf));
+  EXPECT_EQ(s.f->view()->printer().pageLayout().margins(QPageLayout::Millimeter),
+            QMarginsF(15, 12, 15, 12));
   EXPECT_TRUE(ui::MessageBox::takeShownTexts().isEmpty());
 
   const auto cells = s.f->state().CellTable;
@@ -137,6 +148,109 @@ TEST(FramePrint, TheThreeCommandsWorkWithoutAPrinter) {
   dialogs.then<QAbstractPrintDialog>([](QAbstractPrintDialog* dlg) { dlg->accept(); });
   s.f->runCommand(Command::Print);
   EXPECT_EQ(ui::MessageBox::takeShownTexts(), QStringList{QStringLiteral("印刷できませんでした。")});
+}
+
+// The page of a PDF file as an image, by poppler's pdftoppm.
+QImage PdfPage(const std::string& pdf, int dpi) {
+  const QString png = QString::fromStdString(pdf) + QStringLiteral(".png");
+  QProcess p;
+  p.start(QStringLiteral("pdftoppm"),
+          {QStringLiteral("-r"), QString::number(dpi), QStringLiteral("-png"),
+           QStringLiteral("-singlefile"), QString::fromStdString(pdf),
+           QString::fromStdString(pdf)});
+  if (!p.waitForFinished(30000) || p.exitCode() != 0) return {};
+  return QImage(png).convertToFormat(QImage::Format_Grayscale8);
+}
+
+// Where anything is drawn on the page, and how many dark pixels the
+// darkest of the first or last three columns has inside that box.
+struct Ink {
+  QRect box;
+  int left_line = 0, right_line = 0;
+};
+Ink InkOf(const QImage& g) {
+  Ink ink;
+  int l = g.width(), t = g.height(), r = -1, b = -1;
+  for (int y = 0; y < g.height(); ++y) {
+    const uchar* row = g.constScanLine(y);
+    for (int x = 0; x < g.width(); ++x) {
+      if (row[x] >= 235) continue;
+      l = std::min(l, x), r = std::max(r, x), t = std::min(t, y), b = std::max(b, y);
+    }
+  }
+  if (r < 0) return ink;
+  ink.box = QRect(QPoint(l, t), QPoint(r, b));
+  auto dark_in = [&](int x) {
+    int n = 0;
+    for (int y = t; y <= b; ++y) n += g.constScanLine(y)[x] < 128;
+    return n;
+  };
+  for (int k = 0; k < 3; ++k) {
+    ink.left_line = std::max(ink.left_line, dark_in(std::min(l + k, r)));
+    ink.right_line = std::max(ink.right_line, dark_in(std::max(r - k, l)));
+  }
+  return ink;
+}
+
+TEST(FramePrint, APrintedMonthKeepsItsMarginsAndIsFramedAllRound) {
+  Shown s;
+  s.f->runCommand(Command::MonthUnit);
+  ASSERT_TRUE(test::WaitForFrame(s.f->view()));
+  QPrinter& printer = s.f->view()->printer();
+  const QMarginsF mm = printer.pageLayout().margins(QPageLayout::Millimeter);
+  EXPECT_GE(std::min({mm.left(), mm.top(), mm.right(), mm.bottom()}), 10.0);
+
+  constexpr int kDpi = 192;
+  constexpr double kPxPerMm = kDpi / 25.4;
+  for (double margin : {10.0, 20.0}) {  // 20 mm as the page set-up would set it
+    SCOPED_TRACE(margin);
+    printer.setPageMargins(QMarginsF(margin, margin, margin, margin), QPageLayout::Millimeter);
+    const std::string pdf = s.home.path() + "/month" + std::to_string(int(margin)) + ".pdf";
+    s.Pdf(printer, pdf);
+    ASSERT_TRUE(s.f->view()->printTo(printer));
+    const QImage page = PdfPage(pdf, kDpi);
+    ASSERT_FALSE(page.isNull()) << "pdftoppm could not render " << pdf;
+    const Ink ink = InkOf(page);
+    ASSERT_TRUE(ink.box.isValid());
+    const int edge = int(margin * kPxPerMm) - 1;
+    EXPECT_GE(ink.box.left(), edge);
+    EXPECT_GE(ink.box.top(), edge);
+    EXPECT_LE(ink.box.right(), page.width() - edge);
+    EXPECT_LE(ink.box.bottom(), page.height() - edge);
+    // The leftmost and rightmost ink are lines down the whole page: the
+    // left of the Sundays, and no short stroke out at the top right.
+    EXPECT_GT(ink.left_line, ink.box.height() * 9 / 10);
+    EXPECT_GT(ink.right_line, ink.box.height() * 9 / 10);
+  }
+}
+
+QString CancelText(QWidget* dlg) {
+  for (auto* box : dlg->findChildren<QDialogButtonBox*>())
+    if (QPushButton* b = box->button(QDialogButtonBox::Cancel)) return b->text();
+  return QStringLiteral("<no cancel button>");
+}
+
+TEST(FramePrint, QtsOwnDialogsSpeakJapaneseOnceTheCalendarHasStarted) {
+  const QString japanese = QStringLiteral("キャンセル");
+  Shown s;
+  QColorDialog colours;
+  EXPECT_EQ(CancelText(&colours), japanese);
+
+  s.Pdf(s.f->view()->printer(), s.home.path() + "/unused.pdf");
+  QString print_cancel, setup_cancel;
+  test::ModalScript dialogs;
+  dialogs.then<QAbstractPrintDialog>([&](QAbstractPrintDialog* dlg) {
+    print_cancel = CancelText(dlg);
+    dlg->reject();
+  });
+  s.f->runCommand(Command::Print);
+  dialogs.then<QPageSetupDialog>([&](QPageSetupDialog* dlg) {
+    setup_cancel = CancelText(dlg);
+    dlg->reject();
+  });
+  s.f->runCommand(Command::PrintSetup);
+  EXPECT_EQ(print_cancel, japanese);
+  EXPECT_EQ(setup_cancel, japanese);
 }
 
 }  // namespace

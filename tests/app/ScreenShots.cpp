@@ -1,12 +1,17 @@
 // Drives the real calendar window on a demo store and saves what it shows:
 //   kalvane_shots shots OUTDIR          month.png, week.png, day.png
 //   kalvane_shots print FILE.pdf MODE   one printed page (month|week|day)
+//   kalvane_shots dialogs OUTDIR        print.png, page-setup.png, colour.png: Qt's
+//                                       own dialogs as the calendar shows them
 //   kalvane_shots seed-program PROGRAM [MINUTES]
 //                                       a store whose item starts PROGRAM this minute
 //                                       (or MINUTES later), not yet approved
 // The store goes where the calendar looks for it (HOME / XDG_DATA_HOME),
 // so run it with those pointing at a scratch folder.
 #include <QApplication>
+#include <QColorDialog>
+#include <QDialog>
+#include <QPointer>
 #include <QEventLoop>
 #include <QPrinter>
 #include <QTest>
@@ -51,6 +56,37 @@ void SelectAnItem(CMainFrame& f) {
     }
   }
 }
+
+// Saves the next modal dialog to `file` once it is on the screen, then
+// closes it.
+class GrabNextDialog final : public QObject {
+ public:
+  explicit GrabNextDialog(QString file) : file_(std::move(file)) { qApp->installEventFilter(this); }
+  ~GrabNextDialog() override { qApp->removeEventFilter(this); }
+  bool saved() const { return saved_; }
+
+ protected:
+  bool eventFilter(QObject* o, QEvent* e) override {
+    auto* d = qobject_cast<QDialog*>(o);
+    if (e->type() != QEvent::Show || !d || !d->isWindow() || done_) return false;
+    done_ = true;
+    QPointer<QDialog> p(d);
+    QTimer::singleShot(0, this, [this, p] {
+      if (!p) return;
+      QTest::qWaitForWindowExposed(p);
+      QTest::qWait(300);  // fonts and the printer list settle; a tool, not a test
+      saved_ = p->grab().save(file_);
+      std::printf("%s: %s\n", file_.toLocal8Bit().constData(), p->windowTitle().toUtf8().constData());
+      p->reject();
+    });
+    return false;
+  }
+
+ private:
+  QString file_;
+  bool done_ = false;
+  bool saved_ = false;
+};
 
 int Fail(const char* what) {
   std::fprintf(stderr, "kalvane_shots: %s\n", what);
@@ -108,6 +144,27 @@ int main(int argc, char** argv) {
       if (!f.grab().save(file)) return Fail("cannot save a screenshot");
       std::printf("%s\n", file.toLocal8Bit().constData());
     }
+    return 0;
+  }
+  if (cmd == "dialogs") {
+    const QString dir = QString::fromStdString(target);
+    {
+      GrabNextDialog grab(dir + "/print.png");
+      f.runCommand(Command::Print);
+      if (!grab.saved()) return Fail("no print dialog");
+    }
+    {
+      GrabNextDialog grab(dir + "/page-setup.png");
+      f.runCommand(Command::PrintSetup);
+      if (!grab.saved()) return Fail("no page set-up dialog");
+    }
+    {
+      GrabNextDialog grab(dir + "/colour.png");
+      QColorDialog colours(&f);
+      colours.exec();
+      if (!grab.saved()) return Fail("no colour dialog");
+    }
+    std::printf("%s\n", target.c_str());
     return 0;
   }
   if (cmd == "print" && argc >= 4) {

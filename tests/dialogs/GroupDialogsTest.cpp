@@ -64,6 +64,14 @@ TEST(ServerSetDlg, ShowsTheSettingsWithThePasswordHidden) {
   EXPECT_EQ(d.server->text(), "calendar.example");
   EXPECT_EQ(d.port->text(), "4780");
   EXPECT_EQ(d.password->text(), QStringLiteral("秘密"));
+  // Settings without a port yet propose the server's usual one.
+  ServerSettings unset;
+  unset.ServerName = "calendar.example";
+  d.dlg.setSettings(unset);
+  EXPECT_EQ(d.port->text(), "4780");
+  unset.ServerPort = 4781;
+  d.dlg.setSettings(unset);
+  EXPECT_EQ(d.port->text(), "4781");
   EXPECT_EQ(d.password->echoMode(), QLineEdit::Password);
 
   auto* place = d.dlg.findChild<QLabel*>("passwordPlace");

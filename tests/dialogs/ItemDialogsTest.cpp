@@ -252,7 +252,7 @@ TEST(ItemEditDlg, RepetitionButtonRunsTheEditorAndSetsTheDatePickers) {
     sheet->accept();
   });
   QTest::mouseClick(c.repeat, Qt::LeftButton);
-  EXPECT_EQ(dlg.form().repeat, (RepeatRule{2, 1, 34, 0, D(2004, 6, 15), D(2004, 6, 15)}));
+  EXPECT_EQ(dlg.form().repeat, (RepeatRule{2, 1, 34, 0, D(2004, 6, 15), D(2005, 6, 15)}));
   EXPECT_FALSE(c.startDate->isEnabled());
   EXPECT_FALSE(c.endDate->isEnabled());
   EXPECT_TRUE(c.startTime->isEnabled());
@@ -329,7 +329,7 @@ TEST(RepeatBase, RefusedNumbersKeepTheUserOnThePage) {
   sheet.accept();
   EXPECT_EQ(sheet.result(), QDialog::Accepted);
   // The showing page decides; the daily interval typed earlier is dropped.
-  EXPECT_EQ(sheet.rule(), (RepeatRule{5, 2, 29, 0, D(2004, 3, 1), D(2004, 3, 1)}));
+  EXPECT_EQ(sheet.rule(), (RepeatRule{5, 2, 29, 0, D(2004, 3, 1), D(2005, 3, 1)}));
 }
 
 // Every number of every page shows its part of the rule, and what is
@@ -381,7 +381,7 @@ TEST(RepeatBase, TypedComboTextsAndCancel) {
   mw->findChild<QComboBox*>("monthOrdinal")->setCurrentText(U("第5"));
   mw->findChild<QComboBox*>("monthSelector")->setCurrentText(U("金曜日"));
   sheet.accept();
-  EXPECT_EQ(sheet.rule(), (RepeatRule{4, 1, 1, 9, D(2004, 3, 1), D(2004, 3, 1)}));
+  EXPECT_EQ(sheet.rule(), (RepeatRule{4, 1, 1, 9, D(2004, 3, 1), D(2005, 3, 1)}));
 
   RepeatBase other(fresh);
   other.tabs()->setCurrentIndex(3);

@@ -89,9 +89,9 @@ TEST(AddOwnItem, FillsDefaultsAndStoresWhatWasEntered) {
   EXPECT_EQ(d.subject, "");
   EXPECT_EQ(d.day_type, 0);
   EXPECT_EQ(d.start_date, D(2004, 6, 20));
-  EXPECT_EQ(d.start_time, D(2004, 6, 20));
+  EXPECT_EQ(d.start_time, D(2004, 6, 20, 9, 0, 0));
   EXPECT_EQ(d.end_date, D(2004, 6, 20));
-  EXPECT_EQ(d.end_time, D(2004, 6, 20));
+  EXPECT_EQ(d.end_time, D(2004, 6, 20, 10, 0, 0));
   EXPECT_EQ(d.alarm_on, 0);
   EXPECT_EQ(d.alarm_number, 5);
   EXPECT_EQ(d.alarm_unit, J("分前"));

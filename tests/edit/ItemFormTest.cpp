@@ -74,6 +74,40 @@ TEST(ItemForm, AlarmSecondsRefusesUnknownUnitsAndOverflow) {
   EXPECT_EQ(AlarmSeconds(1, ""), std::nullopt);
 }
 
+TEST(ItemForm, ANewItemLastsAnHourFromItsSlotOrFromNine) {
+  // No slot: 9:00 to 10:00 on the day, whatever time of day came with it.
+  ItemForm f = DefaultForm(D(2004, 6, 15, 18, 30, 0));
+  FormInstants in = BuildInstants(f);
+  EXPECT_EQ(f.day_type, 0);
+  EXPECT_EQ(in.start, D(2004, 6, 15, 9, 0, 0));
+  EXPECT_EQ(in.end, D(2004, 6, 15, 10, 0, 0));
+  // Made all-day, it covers its day; the range starts on the day.
+  f.day_type = 1;
+  in = BuildInstants(f);
+  EXPECT_EQ(in.start, D(2004, 6, 15));
+  EXPECT_EQ(in.end, D(2004, 6, 15, 23, 59, 59));
+  EXPECT_EQ(f.repeat, (RepeatRule{0, 1, 1, 1, D(2004, 6, 15), D(2004, 6, 15)}));
+  // A pressed slot of that day; one of another day does not count.
+  in = BuildInstants(DefaultForm(D(2004, 6, 15), D(2004, 6, 15, 14, 30, 0)));
+  EXPECT_EQ(in.start, D(2004, 6, 15, 14, 30, 0));
+  EXPECT_EQ(in.end, D(2004, 6, 15, 15, 30, 0));
+  in = BuildInstants(DefaultForm(D(2004, 6, 15), D(2004, 6, 15)));
+  EXPECT_EQ(in.start, D(2004, 6, 15)) << "the midnight slot is a slot";
+  EXPECT_EQ(in.end, D(2004, 6, 15, 1, 0, 0));
+  in = BuildInstants(DefaultForm(D(2004, 6, 15), D(2004, 6, 16, 14, 30, 0)));
+  EXPECT_EQ(in.start, D(2004, 6, 15, 9, 0, 0));
+  // The last slot ends on the next day.
+  f = DefaultForm(D(2004, 12, 31), D(2004, 12, 31, 23, 30, 0));
+  in = BuildInstants(f);
+  EXPECT_EQ(in.start, D(2004, 12, 31, 23, 30, 0));
+  EXPECT_EQ(in.end, D(2005, 1, 1, 0, 30, 0));
+  EXPECT_EQ(f.end_date, D(2005, 1, 1));
+  // No day: nothing is made up.
+  f = DefaultForm(DateTime::Invalid(), D(2004, 6, 15, 14, 30, 0));
+  EXPECT_FALSE(f.start_time.IsValid());
+  EXPECT_FALSE(f.end_time.IsValid());
+}
+
 TEST(ItemForm, InstantsTakeDateAndTimeFromTheirOwnFields) {
   ItemForm f = DefaultForm(D(2004, 6, 15, 18, 30, 0));
   EXPECT_EQ(f.start_date, D(2004, 6, 15));

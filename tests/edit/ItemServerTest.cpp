@@ -218,7 +218,7 @@ TEST(ItemCommandsOnServer, ChangesForAnotherUserReachThatUsersClient) {
   ASSERT_EQ(after_edit.size(), 2u);
   EXPECT_EQ(after_edit[0].Place, J("会議室B"));
   EXPECT_EQ(after_edit[1].Subject, J("太郎が追加"));
-  EXPECT_EQ(after_edit[1].Start, D(2004, 1, 13));
+  EXPECT_EQ(after_edit[1].Start, D(2004, 1, 13, 9, 0, 0));
 
   w.clock.Advance(60);
   fetch();

@@ -62,6 +62,14 @@ TEST(RepeatPages, DefaultsAndTheShowingPageDecides) {
   EXPECT_EQ(p.year_day_month, 1);
   EXPECT_EQ(p.year_selector, "毎日");
   EXPECT_EQ(RepeatResult(p, PageNone, none), none);
+  // A first rule runs for a year from its start, on every page.
+  for (int pg = PageDaily; pg < kRepeatPageCount; ++pg) {
+    EXPECT_EQ(p.range_start[pg], D(2004, 3, 3));
+    EXPECT_EQ(p.range_end[pg], D(2005, 3, 3));
+  }
+  EXPECT_EQ(LoadRepeatPages(RepeatRule{0, 1, 1, 1, D(2004, 2, 29, 9), D(2004, 2, 29, 9)}, nullptr)
+                .range_end[PageYearDay],
+            D(2005, 2, 28));
 
   // From 日 to 週, Monday and Friday ticked.
   p.daily_interval = 4;
@@ -100,7 +108,7 @@ TEST(RepeatPages, WeekdayCombosByExactText) {
   p = LoadRepeatPages(fresh, &page);
   p.month_ordinal = "第5";
   p.month_selector = "火曜日";
-  EXPECT_EQ(RepeatResult(p, PageMonthWeekday, fresh), (RepeatRule{4, 1, 1, 6, D(2004, 1, 1), D(2004, 1, 1)}));
+  EXPECT_EQ(RepeatResult(p, PageMonthWeekday, fresh), (RepeatRule{4, 1, 1, 6, D(2004, 1, 1), D(2005, 1, 1)}));
   p.year_ordinal = "第3";
   p.year_selector = "火曜";
   EXPECT_EQ(RepeatResult(p, PageYearWeekday, RepeatRule{5, 2, 3, 9, {}, {}}).RepZ, 9);

@@ -199,6 +199,37 @@ TEST(DoubleClick, WeekEmptyColumnAddsOnItsDateItemEditsArrowDoesNothing) {
   EXPECT_EQ(f.host.repaints, before + 1);  // only the press's own repaint
 }
 
+TEST(Press, TheHalfHourSlotUnderThePressIsRemembered) {
+  Fixture f = WeekFixture(9);
+  // The hour label "10" marks where 10:00 is drawn.
+  const auto label = f.screen.FindText("10");
+  ASSERT_EQ(label.size(), 1u);
+  const int y10 = label[0].rect.top;
+  const int friday = 48 + 500 + 50;
+  OnPress(f.st, f.feedback, f.host, friday, y10 + 16 + 3);
+  EXPECT_EQ(f.st.PressedSlot, D(2005, 3, 11, 10, 30, 0));
+  OnPress(f.st, f.feedback, f.host, friday, y10 + 15);
+  EXPECT_EQ(f.st.PressedSlot, D(2005, 3, 11, 10, 0, 0));
+  // The column header and the all-day lane are no slot.
+  OnPress(f.st, f.feedback, f.host, friday, 5);
+  EXPECT_FALSE(f.st.PressedSlot.IsValid());
+  OnPress(f.st, f.feedback, f.host, friday, 20);
+  EXPECT_FALSE(f.st.PressedSlot.IsValid());
+  // A slot under an item counts too; the day view has its one column.
+  const Rect box = f.st.VisibleItems[0].CellRects[0];
+  OnPress(f.st, f.feedback, f.host, box.left + 1, box.top + 1);
+  EXPECT_EQ(f.st.PressedSlot, D(2005, 3, 9, 10, 0, 0));
+  f.st.ViewMode = DayMode;
+  f.Paint(Rect{0, 0, 764, 288});
+  OnPress(f.st, f.feedback, f.host, 300, y10 - 1);
+  EXPECT_EQ(f.st.PressedSlot, D(2005, 3, 9, 9, 30, 0));
+  // The month view has none.
+  Fixture m = MonthFixture();
+  m.st.PressedSlot = D(2005, 3, 9, 9, 30, 0);
+  OnPress(m.st, m.feedback, m.host, 350, 300);
+  EXPECT_FALSE(m.st.PressedSlot.IsValid());
+}
+
 TEST(DoubleClick, MonthAddsOnTheClickedDayOrEditsTheItem) {
   Fixture f = MonthFixture();
   const Rect cell = f.st.CellTable[20].rect;  // 19 March

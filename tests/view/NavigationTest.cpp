@@ -2,6 +2,8 @@
 
 #include "model/Text.h"
 #include "tests/view/ViewTestSupport.h"
+#include "view/HitTest.h"
+#include "view/Layouts.h"
 #include "view/Navigation.h"
 
 namespace kv {
@@ -171,6 +173,169 @@ TEST(Navigation, NextMonthLoadsTheNewWindow) {
   EXPECT_EQ(st.AnchorDate, D(2005, 3, 1));
   ASSERT_EQ(st.VisibleItems.size(), 1u);
   EXPECT_EQ(st.VisibleItems[0].Subject, "april");
+}
+
+// The keys over a real load and paint, as the window drives them: each
+// asked-for repaint paints again before the next key.
+struct Keys {
+  test::VectorRows rows;
+  ViewState st;
+  test::FakeHost host;
+  test::FakeOps ops;
+  RecordingSurface screen{{16, 8}};
+  RecordingSurface feedback{{16, 8}};
+  int reloads = 0;
+  ViewCommands nav{st, host, [this] {
+                     ++reloads;
+                     return LoadVisibleItems(st, rows);
+                   }};
+
+  Keys(int mode, DateTime day) {
+    rows.rows = {test::Timed("b", D(2005, 3, 31, 13), D(2005, 3, 31, 14)),
+                 test::Timed("apr", D(2005, 4, 1, 11), D(2005, 4, 1, 12)),
+                 test::Timed("a", D(2005, 3, 31, 9), D(2005, 3, 31, 10, 30)),
+                 test::Timed("c", D(2005, 3, 30, 10), D(2005, 3, 30, 11))};
+    st.DrawEnabled = 1;
+    st.ViewMode = mode;
+    st.SelectedDate = st.AnchorDate = day;
+    LoadVisibleItems(st, rows);
+    Paint();
+  }
+  void Paint() {
+    screen.Clear();
+    PaintView(st, screen, Rect{0, 0, 700, 400}, host);  // 9 to 20 o'clock in a week
+  }
+  bool Key(ViewKey k) {
+    const int before = host.repaints;
+    feedback.Clear();
+    const bool used = OnKey(st, feedback, host, ops, nav, k);
+    if (host.repaints != before) Paint();
+    return used;
+  }
+  int Index(const std::string& subject) const {
+    for (size_t i = 0; i < st.VisibleItems.size(); ++i)
+      if (st.VisibleItems[i].Subject == subject) return static_cast<int>(i);
+    return -1;
+  }
+  // The selection is `subject`, shown as a press would show it.
+  void ExpectSelected(const std::string& subject) {
+    const int i = Index(subject);
+    ASSERT_GE(i, 0) << subject;
+    EXPECT_EQ(st.OwnSelection, i) << subject;
+    EXPECT_EQ(host.pane[0], subject);
+    const Rect line = st.VisibleItems[i].CellRects[0];
+    EXPECT_EQ(st.InvertedRect, line) << subject;
+    const auto inverted = feedback.FindAt(SurfaceOp::Invert, line);
+    EXPECT_EQ(inverted.size(), 1u) << subject;
+  }
+};
+
+TEST(Keys, ArrowsMoveTheDayAndTurnPagesEnterAndTabActOnTheDay) {
+  test::ScopedClock clock(D(2005, 3, 1));
+  {
+    Keys k(MonthMode, D(2005, 3, 30));
+    k.st.OwnSelection = k.Index("c");
+    k.reloads = 0;
+    // Inside the month only the day moves.
+    EXPECT_TRUE(k.Key(ViewKey::Right));
+    EXPECT_EQ(k.st.SelectedDate, D(2005, 3, 31));
+    EXPECT_EQ(k.st.AnchorDate, D(2005, 3, 30));
+    EXPECT_EQ(k.st.OwnSelection, -1);
+    EXPECT_EQ(k.reloads, 0);
+    // Tab walks the day's lines top down and round; BackTab walks back.
+    EXPECT_TRUE(k.Key(ViewKey::Tab));
+    k.ExpectSelected("a");
+    k.Key(ViewKey::Tab);
+    k.ExpectSelected("b");
+    k.Key(ViewKey::Tab);
+    k.ExpectSelected("a");
+    k.Key(ViewKey::BackTab);
+    k.ExpectSelected("b");
+    EXPECT_TRUE(k.Key(ViewKey::Enter));
+    ASSERT_EQ(k.ops.calls.size(), 1u);
+    EXPECT_EQ(k.ops.calls[0].what, "edit");
+    EXPECT_EQ(k.ops.calls[0].index, k.Index("b"));
+    // Off the month's last day: April is shown, loaded, nothing selected.
+    k.Key(ViewKey::Right);
+    EXPECT_EQ(k.st.SelectedDate, D(2005, 4, 1));
+    EXPECT_EQ(k.st.AnchorDate, D(2005, 4, 1));
+    EXPECT_EQ(k.reloads, 1);
+    EXPECT_EQ(k.st.OwnSelection, -1);
+    EXPECT_EQ(k.host.pane[0], "");
+    EXPECT_EQ(k.st.CellTable[5].date, D(2005, 4, 1)) << "April's page, Friday the first";
+    // A week up is March again, a week down April.
+    k.Key(ViewKey::Up);
+    EXPECT_EQ(k.st.SelectedDate, D(2005, 3, 25));
+    EXPECT_EQ(k.st.AnchorDate, D(2005, 3, 25));
+    k.Key(ViewKey::Down);
+    EXPECT_EQ(k.st.SelectedDate, D(2005, 4, 1));
+    EXPECT_EQ(k.reloads, 3);
+    // Enter with nothing selected adds on the selected day.
+    k.Key(ViewKey::Enter);
+    ASSERT_EQ(k.ops.calls.size(), 2u);
+    EXPECT_EQ(k.ops.calls[1].what, "add");
+    EXPECT_EQ(k.ops.calls[1].day, D(2005, 4, 1));
+    // Tab on a day without items selects nothing.
+    k.Key(ViewKey::Left);
+    k.Key(ViewKey::Left);
+    EXPECT_EQ(k.st.SelectedDate, D(2005, 3, 30));
+    k.Key(ViewKey::Left);
+    k.Key(ViewKey::Tab);
+    EXPECT_EQ(k.st.OwnSelection, -1);
+    EXPECT_TRUE(k.feedback.Find(SurfaceOp::Invert).empty());
+  }
+  {
+    // Thursday 31 March: the week of 27 March to 2 April.
+    Keys k(WeekMode, D(2005, 3, 31));
+    k.reloads = 0;
+    k.Key(ViewKey::Left);
+    EXPECT_EQ(k.st.SelectedDate, D(2005, 3, 30));
+    EXPECT_EQ(k.reloads, 0);
+    k.Key(ViewKey::Tab);
+    k.ExpectSelected("c");
+    k.Key(ViewKey::Right);
+    k.Key(ViewKey::Tab);
+    k.ExpectSelected("a");
+    k.Key(ViewKey::Tab);
+    k.ExpectSelected("b");
+    for (int i = 0; i < 2; ++i) k.Key(ViewKey::Right);
+    EXPECT_EQ(k.st.SelectedDate, D(2005, 4, 2));
+    EXPECT_EQ(k.reloads, 0);
+    EXPECT_EQ(k.st.CellTable[0].date, D(2005, 3, 27));
+    // Past Saturday: the next week.
+    k.Key(ViewKey::Right);
+    EXPECT_EQ(k.st.SelectedDate, D(2005, 4, 3));
+    EXPECT_EQ(k.reloads, 1);
+    EXPECT_EQ(k.st.CellTable[0].date, D(2005, 4, 3));
+    k.Key(ViewKey::Left);
+    EXPECT_EQ(k.st.CellTable[0].date, D(2005, 3, 27));
+    EXPECT_EQ(k.reloads, 2);
+    // Up and down scroll the hours and leave the day.
+    const int first = k.st.FirstHour;
+    ASSERT_GT(first, 0);
+    k.Key(ViewKey::Up);
+    EXPECT_EQ(k.st.FirstHour, first - 1);
+    k.Key(ViewKey::Down);
+    k.Key(ViewKey::Down);
+    EXPECT_EQ(k.st.FirstHour, first + 1);
+    EXPECT_EQ(k.st.SelectedDate, D(2005, 4, 2));
+    EXPECT_EQ(k.reloads, 2);
+  }
+  {
+    Keys k(DayMode, D(2005, 3, 31));
+    k.Key(ViewKey::BackTab);
+    k.ExpectSelected("b");
+    k.Key(ViewKey::Right);
+    EXPECT_EQ(k.st.SelectedDate, D(2005, 4, 1));
+    EXPECT_EQ(k.st.AnchorDate, D(2005, 4, 1));
+    k.Key(ViewKey::Tab);
+    k.ExpectSelected("apr");
+  }
+  {
+    Keys k(OtherUsersMode, D(2005, 3, 31));
+    EXPECT_FALSE(k.Key(ViewKey::Right));
+    EXPECT_EQ(k.st.SelectedDate, D(2005, 3, 31));
+  }
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 // screen's hit-testing state as the screen paint left it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "tests/view/ViewTestSupport.h"
 #include "view/HitTest.h"
 #include "view/Layouts.h"
@@ -138,6 +140,117 @@ TEST(PrintView, OtherUsersRowsComeBackAndAChangedListRepaintsTheScreen) {
   layout.grow = true;  // the page's paint fetched a different list
   PrintView(st, page, Rect{0, 0, 1000, 1400}, host, &layout);
   EXPECT_EQ(host.repaints, 1);
+}
+
+// Today's marker: fills of the today colour, each followed by today's
+// label drawn over it.
+struct Marker {
+  std::vector<Rect> fills;
+  std::vector<std::string> labels;
+};
+Marker TodayMarker(const RecordingSurface& s, Color c) {
+  Marker m;
+  const auto& ops = s.ops();
+  for (size_t i = 0; i < ops.size(); ++i) {
+    if (ops[i].kind != SurfaceOp::Fill || ops[i].color != c) continue;
+    m.fills.push_back(ops[i].rect);
+    for (size_t j = i + 1; j < ops.size(); ++j)
+      if (ops[j].kind == SurfaceOp::Text) {
+        m.labels.push_back(ops[j].text);
+        break;
+      }
+  }
+  return m;
+}
+
+bool Inside(const Rect& inner, const Rect& outer) {
+  return inner.left >= outer.left && inner.right <= outer.right && inner.top >= outer.top &&
+         inner.bottom <= outer.bottom;
+}
+
+TEST(PaintView, TodayIsMarkedOnScreenAndPaperWithoutMovingARectangle) {
+  for (int mode : {MonthMode, WeekMode, DayMode}) {
+    for (bool printing : {false, true}) {
+      SCOPED_TRACE("mode " + std::to_string(mode) + (printing ? " on paper" : " on screen"));
+      const Color colour = mode == MonthMode ? kTodayTint : kTodayHeader;
+      test::FakeHost host;
+      // Today is Thursday 10 March, beside the selected 9th.
+      ViewState today_shown = Scene(mode);
+      if (mode == DayMode) today_shown.SelectedDate = today_shown.AnchorDate = D(2005, 3, 10);
+      RecordingSurface with({16, 8}, printing);
+      {
+        test::ScopedClock clock(D(2005, 3, 10, 8, 30, 0));
+        PaintView(today_shown, with, Rect{0, 0, 700, 600}, host);
+      }
+      const Marker m = TodayMarker(with, colour);
+      ASSERT_EQ(m.fills.size(), 1u);
+      ASSERT_EQ(m.labels.size(), 1u);
+      EXPECT_EQ(m.labels[0], mode == MonthMode ? "10" : "10 Thu");
+      const DayCell* cell = nullptr;
+      for (const DayCell& c : today_shown.CellTable)
+        if (!c.rect.IsEmpty() && c.date == D(2005, 3, 10)) cell = &c;
+      ASSERT_NE(cell, nullptr);
+      EXPECT_TRUE(Inside(m.fills[0], cell->rect));
+      // Clear of the cell's frame, so the selection's red frame stays whole.
+      EXPECT_GT(m.fills[0].left, cell->rect.left);
+      EXPECT_GT(m.fills[0].top, cell->rect.top);
+      EXPECT_LT(m.fills[0].right, cell->rect.right);
+
+      // The same page on another day: no marker, and every cell and item
+      // where it was.
+      ViewState other = Scene(mode);
+      if (mode == DayMode) other.SelectedDate = other.AnchorDate = D(2005, 3, 10);
+      RecordingSurface without({16, 8}, printing);
+      {
+        test::ScopedClock clock(D(2005, 5, 20, 8, 30, 0));
+        PaintView(other, without, Rect{0, 0, 700, 600}, host);
+      }
+      EXPECT_TRUE(TodayMarker(without, colour).fills.empty());
+      EXPECT_TRUE(TodayMarker(without, mode == MonthMode ? kTodayHeader : kTodayTint).fills.empty());
+      for (int i = 0; i < kCellTableSize; ++i)
+        EXPECT_EQ(other.CellTable[i].rect, today_shown.CellTable[i].rect) << i;
+      for (size_t i = 0; i < other.VisibleItems.size(); ++i)
+        EXPECT_EQ(other.VisibleItems[i].CellRects, today_shown.VisibleItems[i].CellRects) << i;
+    }
+  }
+}
+
+TEST(PrintView, ThePageIsFramedAllRoundInsideItsArea) {
+  for (int mode : {MonthMode, WeekMode, DayMode}) {
+    SCOPED_TRACE("mode " + std::to_string(mode));
+    ViewState st = Scene(mode);
+    test::FakeHost host;
+    RecordingSurface page({16, 8}, true);
+    const Rect paper{40, 30, 1003, 700};  // a month's width no multiple of 7
+    PrintView(st, page, paper, host);
+    // The page's cells, as its paint laid them out.
+    ViewState laid = st;
+    RecordingSurface plain({16, 8}, true);
+    PaintView(laid, plain, paper, host);
+    int right = 0, bottom = 0;
+    for (const DayCell& c : laid.CellTable) {
+      if (c.rect.IsEmpty()) continue;
+      right = std::max<int>(right, c.rect.right);
+      bottom = std::max<int>(bottom, c.rect.bottom);
+    }
+    ASSERT_GT(right, paper.left);
+    // A black frame from the page's left edge (Sunday's left border, the
+    // hours' left border) to the last column's right edge.
+    const int top = mode == MonthMode ? paper.top + 1 : paper.top;
+    const Rect outline{paper.left, top, right, bottom};
+    const auto frames = page.FindAt(SurfaceOp::Frame, outline);
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0].color, kBlack);
+    EXPECT_EQ(frames[0].color2, kBlack);
+    // Nothing outside the area, and nothing right of the frame: no line
+    // standing alone at the top right.
+    for (const SurfaceOp& op : page.ops()) {
+      if (op.kind == SurfaceOp::Transparent || op.kind == SurfaceOp::TextColor) continue;
+      EXPECT_TRUE(Inside(op.rect, Rect{paper.left, paper.top, right, paper.bottom}))
+          << "op " << op.kind << " at " << op.rect.left << "," << op.rect.top << " - "
+          << op.rect.right << "," << op.rect.bottom;
+    }
+  }
 }
 
 }  // namespace
