@@ -21,7 +21,8 @@ ItemEditing::~ItemEditing() = default;
 
 ItemContext ItemEditing::Context() {
   return ItemContext{frame_.state(), frame_.store(), dialogs_,  frame_.host(),
-                     server_,        approvals_,     [this] { return frame_.reload(); }};
+                     server_,        approvals_,     [this] { return frame_.reload(); },
+                     &undo_,         &frame_.host()};
 }
 
 ItemEditing* WireItemCommands(CMainFrame& frame, ExecuteApprovals* approvals) {
@@ -35,6 +36,7 @@ ItemEditing* WireItemCommands(CMainFrame& frame, ExecuteApprovals* approvals) {
       if (repaint) frame.host().RequestRepaint(true);
     };
   };
+  frame.setCommandHandler(Command::Undo, command(&ItemCommands::UndoCommand, true));
   frame.setCommandHandler(Command::Add, command(&ItemCommands::AddOwnItem, true));
   frame.setCommandHandler(Command::Edit, command(&ItemCommands::EditCommand, true));
   frame.setCommandHandler(Command::Delete, command(&ItemCommands::DeleteCommand, true));
