@@ -51,7 +51,8 @@ ItemEditing::~ItemEditing() = default;
 
 ItemContext ItemEditing::Context() {
   return ItemContext{frame_.state(), frame_.store(), dialogs_,  frame_.host(),
-                     *watched_,      approvals_,     [this] { return frame_.reload(); }};
+                     *watched_,      approvals_,     [this] { return frame_.reload(); },
+                     &undo_,         &frame_.host()};
 }
 
 ItemEditing* WireItemCommands(CMainFrame& frame, ExecuteApprovals* approvals) {
@@ -65,6 +66,7 @@ ItemEditing* WireItemCommands(CMainFrame& frame, ExecuteApprovals* approvals) {
       if (repaint) frame.host().RequestRepaint(true);
     };
   };
+  frame.setCommandHandler(Command::Undo, command(&ItemCommands::UndoCommand, true));
   frame.setCommandHandler(Command::Add, command(&ItemCommands::AddOwnItem, true));
   frame.setCommandHandler(Command::Edit, command(&ItemCommands::EditCommand, true));
   frame.setCommandHandler(Command::Delete, command(&ItemCommands::DeleteCommand, true));

@@ -21,6 +21,7 @@ class ItemEditing final : public QObject {
 
   ItemContext Context();
   ItemOperations& Operations() { return *ops_; }
+  UndoHistory& Undo() { return undo_; }
 
  private:
   CMainFrame& frame_;
@@ -28,11 +29,13 @@ class ItemEditing final : public QObject {
   SyncItemServer server_;
   std::unique_ptr<ItemServer> watched_;  // server_, telling the frame of unsent own changes
   ExecuteApprovals* approvals_;
+  // Shared by every command of this window, the double-click's included.
+  UndoHistory undo_;
   std::unique_ptr<CommandItemOperations> ops_;
 };
 
-// Replaces the frame's placeholders for 追加, 編集, 削除, 切り取り, ｺﾋﾟｰ,
-// 貼り付け and the double-click.
+// Replaces the frame's placeholders for 元に戻す, 追加, 編集, 削除, 切り取り,
+// ｺﾋﾟｰ, 貼り付け and the double-click.
 ItemEditing* WireItemCommands(CMainFrame& frame, ExecuteApprovals* approvals);
 
 }  // namespace kv::app

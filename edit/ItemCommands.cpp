@@ -1,8 +1,11 @@
 #include "edit/ItemCommands.h"
 
+#include <algorithm>
+
 #include "edit/ItemClipboard.h"
 #include "model/Clock.h"
 #include "model/Recurrence.h"
+#include "model/SeriesCut.h"
 #include "view/Texts.h"
 
 namespace kv {
@@ -26,6 +29,8 @@ KV_MSG(BadDate, "日時の指定が正しくありません。")
 KV_MSG(NotSaved, "予定をデーターベースに保存できませんでした。")
 KV_MSG(NotDeleted, "予定をデーターベースから削除できませんでした。")
 KV_MSG(StoreUnreadable, "データーベースを読み取れないため、予定を保存できません。")
+KV_MSG(NothingToUndo, "元に戻せる操作はありません。")
+KV_MSG(UndoRefused, "この予定はその後ほかで変更されているため、元に戻せません。")
 #undef KV_MSG
 
 // The tombstone carries the deletion time, so the purge of old tombstones
@@ -38,6 +43,29 @@ ScheduleItem Tombstone(const ScheduleItem& item) {
   rec.SyncFlag = SyncDeleted;
   return rec;
 }
+
+// A version as this client writes it now: stamped, its next alarm found.
+ScheduleItem Stamped(const ScheduleItem& item) {
+  ScheduleItem rec = item;
+  rec.ClearCellRects();
+  rec.Updated = Now();
+  if (rec.Alarm != -1) rec.AlarmTime = NextAlarmTime(rec);
+  rec.SyncFlag = SyncClean;
+  return rec;
+}
+
+SeriesCut Cut(const ScheduleItem& item, DeleteScope scope, const DateTime& day) {
+  if (scope == DeleteScope::ThisDay) return CutDay(item, day);
+  if (scope == DeleteScope::FromThisDay) return CutFromDay(item, day);
+  SeriesCut all;
+  all.result = SeriesCut::Result::Removed;
+  return all;
+}
+
+// Other clients take a version only when it is more than 10 s newer than
+// the one they hold, and the server lets a deletion win a tie: an undo must
+// be newer than the change it takes back by more than that.
+constexpr int64_t kUndoNewerBy = 11;
 
 // Items added for other users cannot be checked against their stores, so
 // at least this process never hands out one Index twice.
@@ -84,7 +112,7 @@ bool ItemCommands::Refused(const ItemForm& form, bool order_checked) {
   return !m.empty();
 }
 
-ScheduleItem ItemCommands::Build(const ItemForm& form, bool clamp_end) const {
+ScheduleItem ItemCommands::Build(const ItemForm& form) const {
   const FormInstants in = BuildInstants(form);
   ScheduleItem r;
   r.UserID = kOwnUserId;
@@ -97,7 +125,6 @@ ScheduleItem ItemCommands::Build(const ItemForm& form, bool clamp_end) const {
   r.Type = form.day_type == 1 ? 1 : 0;
   r.Start = in.start;
   r.End = in.end;
-  if (clamp_end && r.End < r.Start) r.End = r.Start;
   r.RepType = form.repeat.RepType;
   r.RepX = form.repeat.RepX;
   r.RepY = form.repeat.RepY;
@@ -116,7 +143,7 @@ ScheduleItem ItemCommands::Build(const ItemForm& form, bool clamp_end) const {
 }
 
 ScheduleItem ItemCommands::Rebuild(const ItemForm& form, const ScheduleItem& old) const {
-  ScheduleItem rec = Build(form, false);
+  ScheduleItem rec = Build(form);
   rec.Index = old.Index;
   rec.Attr1 = old.Attr1;
   rec.Attr2 = old.Attr2;
@@ -145,6 +172,10 @@ void ItemCommands::Reload() {
   if (c_.reload) c_.reload();
 }
 
+void ItemCommands::Record(UndoStep step) {
+  if (c_.undo) c_.undo->Record(std::move(step));
+}
+
 void ItemCommands::Approve(const ScheduleItem& saved, const std::string& held) {
   // Only a text the user typed or chose here is theirs: one the item
   // already held may have come from the server or a colleague, and keeps
@@ -161,10 +192,13 @@ void ItemCommands::AddOwnItem(const DateTime& day) {
   // everything that was entered.
   while (c_.dialogs.EditItem(form)) {
     DrawPause pause(c_.state);
-    if (Refused(form, false)) continue;
-    ScheduleItem rec = Build(form, true);
+    if (Refused(form, true)) continue;
+    ScheduleItem rec = Build(form);
     if (!NewIndex(rec)) continue;
-    if (SendAndStore(rec, true)) Approve(rec, {});
+    if (SendAndStore(rec, true)) {
+      Approve(rec, {});
+      Record({{std::nullopt, rec}});
+    }
     Reload();
     return;
   }
@@ -184,34 +218,114 @@ void ItemCommands::EditOwnItem() {
     // this request is still out.
     DrawPause pause(c_.state);
     ScheduleItem rec = Rebuild(form, old);
-    if (SendAndStore(rec, false)) Approve(rec, old.Execute);
+    if (SendAndStore(rec, false)) {
+      Approve(rec, old.Execute);
+      Record({{old, rec}});
+    }
     Reload();
     return;
   }
 }
 
-void ItemCommands::DeleteSelectedItem() {
-  DrawPause pause(c_.state);
+void ItemCommands::DeleteSelectedItem() { DeleteSelected(false); }
+
+std::optional<DeleteScope> ItemCommands::AskScope(const ScheduleItem& item) {
+  if (item.RepType == 0) return DeleteScope::All;
+  const DeleteScope scope = c_.dialogs.AskDeleteScope(item, c_.state.SelectedDate);
+  if (scope == DeleteScope::Cancel) return std::nullopt;
+  return scope;
+}
+
+bool ItemCommands::DeleteSelected(bool cut) {
+  ItemClipboard& clipboard = ItemClipboard::Instance();
+  // Copies: a repaint while the question is open may reload the lists.
+  const DateTime day = c_.state.SelectedDate;
   if (const ScheduleItem* own = OwnItem()) {
-    const ScheduleItem rec = Tombstone(*own);
+    const ScheduleItem item = *own;
+    const auto scope = AskScope(item);
+    if (!scope) return false;
+    if (cut) clipboard.Put(item, kOwnUserId);
+    DeleteOwn(item, *scope, day);
+  } else if (const ScheduleItem* ref = ReferenceItem()) {
+    const ScheduleItem item = *ref;
+    const UserEntry* user = WritableUser(item.UserID);
+    if (!user) {
+      if (cut) clipboard.Put(item, item.UserID);
+      c_.messages.ShowMessage(CannotDelete());
+      return true;
+    }
+    const std::string name = user->UserName;
+    const auto scope = AskScope(item);
+    if (!scope) return false;
+    if (cut) clipboard.Put(item, item.UserID);
+    DeleteReference(item, name, *scope, day);
+  } else {
+    c_.messages.ShowMessage(NothingSelected());
+    return true;
+  }
+  // The pane named the item that was pressed; it may be gone now.
+  if (c_.status) c_.status->SetStatusText(0, "");
+  return true;
+}
+
+void ItemCommands::DeleteOwn(const ScheduleItem& item, DeleteScope scope, const DateTime& day) {
+  DrawPause pause(c_.state);
+  const SeriesCut cut = Cut(item, scope, day);
+  if (cut.result == SeriesCut::Result::Unchanged) return;
+  if (cut.result == SeriesCut::Result::Removed) {
+    const ScheduleItem rec = Tombstone(item);
     c_.server.DeleteItem(rec);  // a failed request goes up with the next synchronisation
-    if (!c_.store.UpdateItemByIndex(rec)) c_.messages.ShowMessage(NotDeleted());
+    if (c_.store.UpdateItemByIndex(rec))
+      Record({{item, rec}});
+    else
+      c_.messages.ShowMessage(NotDeleted());
     Reload();
     return;
   }
-  if (const ScheduleItem* ref = ReferenceItem()) {
-    const UserEntry* user = WritableUser(ref->UserID);
-    if (!user) {
-      c_.messages.ShowMessage(CannotDelete());
+  // The later occurrences go up first: a failure between the two requests
+  // leaves a day twice on the server rather than none.
+  ScheduleItem kept = Stamped(cut.kept);
+  std::optional<ScheduleItem> rest;
+  if (cut.rest) {
+    rest = Stamped(*cut.rest);
+    if (!NewIndex(*rest)) {
+      Reload();
       return;
     }
-    const ScheduleItem rec = Tombstone(*ref);
-    const std::string name = user->UserName;
-    c_.server.DeleteItemFor(name, rec);
-    c_.state.RefreshReferences = 1;
-    return;
+    rest->SyncFlag = c_.server.AddItem(*rest) == 1 ? SyncClean : SyncPending;
   }
-  c_.messages.ShowMessage(NothingSelected());
+  kept.SyncFlag = c_.server.UpdateItem(kept) == 1 ? SyncClean : SyncPending;
+  // Both rows or neither.
+  const bool stored = c_.store.BeginBatch() && (!rest || c_.store.InsertItem(*rest)) &&
+                      c_.store.UpdateItemByIndex(kept) && c_.store.CommitBatch();
+  if (stored) {
+    UndoStep step{{item, kept}};
+    if (rest) step.push_back({std::nullopt, *rest});
+    Record(std::move(step));
+  } else {
+    c_.store.AbortBatch();
+    c_.messages.ShowMessage(NotSaved());
+  }
+  Reload();
+}
+
+void ItemCommands::DeleteReference(const ScheduleItem& item, const std::string& user,
+                                   DeleteScope scope, const DateTime& day) {
+  DrawPause pause(c_.state);
+  const SeriesCut cut = Cut(item, scope, day);
+  if (cut.result == SeriesCut::Result::Removed) {
+    c_.server.DeleteItemFor(user, Tombstone(item));
+  } else if (cut.result == SeriesCut::Result::Changed) {
+    bool done = true;
+    if (cut.rest) {
+      ScheduleItem rest = Stamped(*cut.rest);
+      rest.Index = NextReferenceIndex();
+      done = c_.server.AddItemFor(user, rest) == 1;
+    }
+    if (done) done = c_.server.UpdateItemFor(user, Stamped(cut.kept)) == 1;
+    if (!done) c_.messages.ShowMessage(ServerFailed());
+  }
+  c_.state.RefreshReferences = 1;
 }
 
 void ItemCommands::EditReferenceItem() {
@@ -244,8 +358,8 @@ void ItemCommands::AddReferenceItem(std::string user_name) {
   ItemForm form = DefaultForm(c_.state.SelectedDate);
   while (c_.dialogs.EditItem(form)) {
     DrawPause pause(c_.state);
-    if (Refused(form, false)) continue;
-    ScheduleItem rec = Build(form, true);
+    if (Refused(form, true)) continue;
+    ScheduleItem rec = Build(form);
     rec.Index = NextReferenceIndex();
     if (c_.server.AddItemFor(user_name, rec) != 1) c_.messages.ShowMessage(ServerFailed());
     c_.state.RefreshReferences = 1;
@@ -285,7 +399,7 @@ void ItemCommands::PasteItem() {
   if (rec.Alarm != -1) rec.AlarmTime = NextAlarmTime(rec);
   rec.SyncFlag = SyncClean;
   // A pasted program may come from another user's item: never approved here.
-  SendAndStore(rec, true);
+  if (SendAndStore(rec, true)) Record({{std::nullopt, rec}});
   Reload();
 }
 
@@ -299,8 +413,8 @@ void ItemCommands::EditCommand() {
 }
 
 void ItemCommands::DeleteCommand() {
-  DeleteSelectedItem();
-  c_.state.OwnSelection = -1;
+  // A cancelled question leaves the selection for another try.
+  if (DeleteSelected(false)) c_.state.OwnSelection = -1;
 }
 
 void ItemCommands::CutCommand() {
@@ -309,8 +423,65 @@ void ItemCommands::CutCommand() {
     c_.messages.ShowMessage(NothingSelected());
     return;
   }
-  CopySelectedItem();
-  DeleteSelectedItem();
+  DeleteSelected(true);
+}
+
+void ItemCommands::UndoCommand() {
+  std::optional<UndoStep> step = c_.undo ? c_.undo->Take() : std::nullopt;
+  if (!step) {
+    c_.messages.ShowMessage(NothingToUndo());
+    return;
+  }
+  DrawPause pause(c_.state);
+  std::vector<ItemStore::ItemKey> keys;
+  if (!c_.store.ReadItemKeys(keys)) {
+    c_.undo->Record(std::move(*step));
+    c_.messages.ShowMessage(StoreUnreadable());
+    return;
+  }
+  // Every item must still be the version this change left: one that a
+  // synchronisation brought down since is never overwritten. Such a step
+  // can never be undone, so it is dropped.
+  DateTime stamp = Now();
+  for (const UndoEntry& e : *step) {
+    auto row = std::find_if(keys.begin(), keys.end(),
+                            [&](const ItemStore::ItemKey& k) { return k.Index == e.after.Index; });
+    if (row == keys.end() || row->Updated != e.after.Updated) {
+      c_.messages.ShowMessage(UndoRefused());
+      return;
+    }
+    for (const DateTime& was : {e.after.Updated, e.before ? e.before->Updated : e.after.Updated}) {
+      const DateTime newer = was.AddSeconds(kUndoNewerBy);
+      if (newer > stamp) stamp = newer;
+    }
+  }
+  // Sent and stored like any change: a deleted item comes back as a change
+  // of its Index (the server writes it over its tombstone), an added one
+  // goes as a deletion.
+  std::vector<ScheduleItem> rows;
+  for (const UndoEntry& e : *step) {
+    ScheduleItem rec = e.before ? *e.before : e.after;
+    rec.Updated = stamp;
+    if (e.before) {
+      if (rec.Alarm != -1) rec.AlarmTime = NextAlarmTime(rec);
+      rec.SyncFlag = c_.server.UpdateItem(rec) == 1 ? SyncClean : SyncPending;
+    } else {
+      rec.SyncFlag = SyncDeleted;
+      c_.server.DeleteItem(rec);  // a failed request goes up with the next synchronisation
+    }
+    rows.push_back(rec);
+  }
+  bool stored = c_.store.BeginBatch();
+  for (const ScheduleItem& rec : rows) stored = stored && c_.store.UpdateItemByIndex(rec);
+  stored = stored && c_.store.CommitBatch();
+  if (!stored) {
+    c_.store.AbortBatch();
+    c_.messages.ShowMessage(NotSaved());
+  } else {
+    for (size_t i = 0; i < rows.size(); ++i)
+      if ((*step)[i].before) c_.undo->Rewritten(*(*step)[i].before, rows[i]);
+  }
+  Reload();
 }
 
 void CommandItemOperations::EditOwnItem(int own_index) {

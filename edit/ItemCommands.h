@@ -1,19 +1,25 @@
 #pragma once
 // The item commands: add, edit and delete of the user's own items and, with
-// permission, of reference users' items; copy, cut and paste. Each command
-// builds an ItemCommands for one operation. The dialogs, the messages and
+// permission, of reference users' items; copy, cut and paste; undo of the
+// user's own changes. Each command builds an ItemCommands for one operation. The dialogs, the messages and
 // the server are interfaces, so the logic runs without a window.
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "edit/ExecuteApprovals.h"
 #include "edit/ItemForm.h"
 #include "edit/ItemServer.h"
+#include "edit/UndoHistory.h"
 #include "store/ItemStore.h"
 #include "view/ViewHost.h"
 #include "view/ViewState.h"
 
 namespace kv {
+
+// What a delete of a repeating item takes: the selected day's occurrence,
+// that one and every later one, or the whole series.
+enum class DeleteScope { Cancel, ThisDay, FromThisDay, All };
 
 class ItemDialogs {
  public:
@@ -23,6 +29,9 @@ class ItemDialogs {
   virtual bool EditItem(ItemForm& form) = 0;
   // The read-only dialog.
   virtual void ViewItem(const ItemForm& form) = 0;
+  // Which occurrences of the repeating `item` to delete, `day` being the
+  // selected one; Cancel when the question was closed.
+  virtual DeleteScope AskDeleteScope(const ScheduleItem& item, const DateTime& day) = 0;
 };
 
 struct ItemContext {
@@ -33,6 +42,8 @@ struct ItemContext {
   ItemServer& server;
   ExecuteApprovals* approvals = nullptr;  // programs saved here count as approved
   std::function<int()> reload;            // LoadVisibleItems over the store
+  UndoHistory* undo = nullptr;            // own changes are recorded here
+  ViewHost* status = nullptr;             // its pane 0 names the pressed item
 };
 
 class ItemCommands {
@@ -62,6 +73,7 @@ class ItemCommands {
   void EditCommand();    // 編集: own item, else reference item, else a message
   void DeleteCommand();  // 削除: delete, then no own selection
   void CutCommand();     // 切り取り: copy, then delete; the selection stays
+  void UndoCommand();    // 元に戻す: the latest recorded change to own items
 
  private:
   // The selected own item; a tombstone (still in VisibleItems after a cut)
@@ -73,7 +85,7 @@ class ItemCommands {
   std::string Check(const ItemForm& form, bool order_checked) const;
   // Check, with the message shown; true when the input was refused.
   bool Refused(const ItemForm& form, bool order_checked);
-  ScheduleItem Build(const ItemForm& form, bool clamp_end) const;
+  ScheduleItem Build(const ItemForm& form) const;
   // The form over `old`: its Index and reserved fields stay.
   ScheduleItem Rebuild(const ItemForm& form, const ScheduleItem& old) const;
   // A fresh Index from the store; false, with the message shown, when the
@@ -84,6 +96,15 @@ class ItemCommands {
   // shown, when the store did not keep it.
   bool SendAndStore(ScheduleItem& rec, bool added);
   void Reload();
+  void Record(UndoStep step);
+  // Asks about a repeating item; All for a single one, nullopt on Cancel.
+  std::optional<DeleteScope> AskScope(const ScheduleItem& item);
+  // The delete behind 削除 and 切り取り; `cut` copies the item once the
+  // user has agreed. False only when the user cancelled the question.
+  bool DeleteSelected(bool cut);
+  void DeleteOwn(const ScheduleItem& item, DeleteScope scope, const DateTime& day);
+  void DeleteReference(const ScheduleItem& item, const std::string& user, DeleteScope scope,
+                       const DateTime& day);
   // Approves the saved Execute text when it is not the one the item held.
   void Approve(const ScheduleItem& saved, const std::string& held);
 

@@ -11,6 +11,7 @@ class QtItemDialogs final : public ItemDialogs {
   explicit QtItemDialogs(QWidget* parent) : parent_(parent) {}
   bool EditItem(ItemForm& form) override;
   void ViewItem(const ItemForm& form) override;
+  DeleteScope AskDeleteScope(const ScheduleItem& item, const DateTime& day) override;
 
  private:
   QWidget* parent_;

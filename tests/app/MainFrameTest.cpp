@@ -223,6 +223,8 @@ TEST(MainFrame, GroupAndEditCommandsAreWired) {
     const QStringList want = id == Command::Paste ? QStringList{} : QStringList{nothing};
     EXPECT_EQ(ui::MessageBox::takeShownTexts(), want) << static_cast<int>(id);
   }
+  s.f->runCommand(Command::Undo);
+  EXPECT_EQ(ui::MessageBox::takeShownTexts(), QStringList{QStringLiteral("元に戻せる操作はありません。")});
   EXPECT_EQ(s.f->state().ViewMode, MonthMode);
   s.f->show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(s.f));

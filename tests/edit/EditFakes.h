@@ -34,6 +34,18 @@ class FakeDialogs final : public ItemDialogs {
   }
   void ViewItem(const ItemForm& form) override { viewed.push_back(form); }
 
+  // The delete question: what it was asked about, and the answers to give
+  // (none left: Cancel).
+  std::vector<std::pair<std::string, DateTime>> asked;  // subject, day
+  std::deque<DeleteScope> scopes;
+  DeleteScope AskDeleteScope(const ScheduleItem& item, const DateTime& day) override {
+    asked.emplace_back(item.Subject, day);
+    if (scopes.empty()) return DeleteScope::Cancel;
+    const DeleteScope s = scopes.front();
+    scopes.pop_front();
+    return s;
+  }
+
   // OK after `change` has been applied to the form.
   void Ok(std::function<void(ItemForm&)> change) {
     answers.push_back([change = std::move(change)](ItemForm& f) {
@@ -85,6 +97,16 @@ class Messages final : public MessageSink {
  public:
   std::vector<std::string> texts;  // CP932
   void ShowMessage(const std::string& t) override { texts.push_back(t); }
+};
+
+// The status bar: the last text of each pane.
+class StatusPanes final : public ViewHost {
+ public:
+  std::map<int, std::string> panes;
+  std::vector<std::string> messages;
+  void ShowMessage(const std::string& t) override { messages.push_back(t); }
+  void RequestRepaint(bool) override {}
+  void SetStatusText(int pane, const std::string& t) override { panes[pane] = t; }
 };
 
 inline std::vector<ScheduleItem> Rows(ItemStore& store) {

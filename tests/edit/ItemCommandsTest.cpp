@@ -2,6 +2,10 @@
 // recording server.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
+#include <set>
+
 #include "edit/ItemClipboard.h"
 #include "edit/ItemCommands.h"
 #include "model/Recurrence.h"
@@ -23,6 +27,8 @@ struct Bench {
   FakeServer server;
   Messages messages;
   MemoryApprovals approvals;
+  UndoHistory undo;
+  StatusPanes status;
 
   Bench() {
     EXPECT_EQ(store.CreateStore(dir.File("items.db")), 1);
@@ -33,8 +39,11 @@ struct Bench {
     ItemClipboard::Instance().Clear();
   }
   ItemContext Ctx() {
-    return ItemContext{state, store, dialogs, messages, server, &approvals,
-                       [this] { return LoadVisibleItems(state, store); }};
+    return ItemContext{state,     store,
+                       dialogs,   messages,
+                       server,    &approvals,
+                       [this] { return LoadVisibleItems(state, store); },
+                       &undo,     &status};
   }
   ItemCommands Cmd() { return ItemCommands(Ctx()); }
 
@@ -201,16 +210,23 @@ TEST(AddOwnItem, RangeIsTestedOnlyForRepeatingItems) {
   ASSERT_EQ(Rows(b.store).size(), 1u);
 }
 
-TEST(AddOwnItem, EndBeforeStartIsClampedAndAllDayCoversWholeDays) {
+TEST(AddOwnItem, EndBeforeStartIsRefusedAndAllDayCoversWholeDays) {
   Bench b;
-  b.dialogs.Ok([](ItemForm& f) {
+  auto backwards = [](ItemForm& f) {
     f.subject = "backwards";
     f.start_date = D(2004, 6, 16);
     f.start_time = D(2004, 6, 16, 11, 0, 0);
     f.end_date = D(2004, 6, 16);
     f.end_time = D(2004, 6, 16, 9, 0, 0);
-  });
+  };
+  b.dialogs.Ok(backwards);
+  b.dialogs.Ok([](ItemForm& f) { f.end_time = D(2004, 6, 16, 12, 0, 0); });
   b.Cmd().AddOwnItem();
+  EXPECT_EQ(b.Msgs(), (std::vector<std::string>{J("終了時刻が開始時刻よりも前に設定されています。")}));
+  ASSERT_EQ(b.dialogs.shown.size(), 2u);
+  ItemForm typed = b.dialogs.shown[0];
+  backwards(typed);
+  EXPECT_EQ(b.dialogs.shown[1], typed) << "reopened with what was typed";
   b.dialogs.Ok([](ItemForm& f) {
     f.subject = "three days";
     f.day_type = 1;
@@ -228,17 +244,15 @@ TEST(AddOwnItem, EndBeforeStartIsClampedAndAllDayCoversWholeDays) {
     f.end_date = D(2004, 5, 3);
   });
   b.Cmd().AddOwnItem();
+  EXPECT_EQ(b.Msgs(), (std::vector<std::string>{J("終了時刻が開始時刻よりも前に設定されています。")}));
 
   const auto rows = Rows(b.store);
-  ASSERT_EQ(rows.size(), 3u);
+  ASSERT_EQ(rows.size(), 2u);
   EXPECT_EQ(rows[0].Start, D(2004, 6, 16, 11, 0, 0));
-  EXPECT_EQ(rows[0].End, D(2004, 6, 16, 11, 0, 0));
+  EXPECT_EQ(rows[0].End, D(2004, 6, 16, 12, 0, 0));
   EXPECT_EQ(rows[1].Type, 1);
   EXPECT_EQ(rows[1].Start, D(2004, 5, 3, 0, 0, 0));
   EXPECT_EQ(rows[1].End, D(2004, 5, 5, 23, 59, 59));
-  EXPECT_EQ(rows[2].Start, D(2004, 5, 5, 0, 0, 0));
-  EXPECT_EQ(rows[2].End, D(2004, 5, 5, 0, 0, 0));
-  EXPECT_TRUE(b.Msgs().empty());
 }
 
 TEST(AddOwnItem, AddsInOneSecondGetDistinctIndexes) {
@@ -447,7 +461,9 @@ TEST(DeleteSelectedItem, TombstoneCarriesTheDeletionTime) {
   old.RepType = 1;  // loaded whatever its dates
   old = b.Seed(old);
   b.server.answer = 0;
+  b.dialogs.scopes.push_back(DeleteScope::All);
   b.Cmd().DeleteCommand();
+  EXPECT_EQ(b.dialogs.asked.size(), 1u) << "a repeating item asks what to delete";
 
   const auto rows = Rows(b.store);
   ASSERT_EQ(rows.size(), 1u);
@@ -618,9 +634,12 @@ TEST(ReferenceItems, AddForAUser) {
     f.start_time = D(1899, 12, 30, 15, 0, 0);
     f.execute = "/bin/true";
   });
+  b.dialogs.Ok([](ItemForm& f) { f.end_time = D(1899, 12, 30, 15, 0, 0); });
   b.dialogs.Ok([](ItemForm& f) { f.subject = J("もう一件"); });
   CommandItemOperations ops(b.Ctx());
   ops.AddItemForUser("hanako");
+  EXPECT_EQ(b.Msgs(), (std::vector<std::string>{J("終了時刻が開始時刻よりも前に設定されています。")}))
+      << "the default end lies before the start typed";
   ops.AddItemForUser("hanako");
   ASSERT_EQ(b.server.calls.size(), 2u);
   const ServerCall& c = b.server.calls[0];
@@ -628,7 +647,7 @@ TEST(ReferenceItems, AddForAUser) {
   EXPECT_EQ(c.user, "hanako");
   EXPECT_EQ(c.item.UserID, 0);
   EXPECT_EQ(c.item.Start, D(2004, 6, 18, 15, 0, 0));
-  EXPECT_EQ(c.item.End, D(2004, 6, 18, 15, 0, 0)) << "end clamped to the start";
+  EXPECT_EQ(c.item.End, D(2004, 6, 18, 15, 0, 0));
   EXPECT_EQ(c.draw_enabled, 0);
   EXPECT_NE(b.server.calls[1].item.Index, c.item.Index) << "two adds in one second";
   EXPECT_TRUE(Rows(b.store).empty());
@@ -769,6 +788,329 @@ TEST(ItemOperations, DoubleClickEntriesReachTheCommands) {
   ops.AddOwnItem(D(2004, 6, 22, 17, 0, 0));
   EXPECT_EQ(b.dialogs.shown[1].start_date, D(2004, 6, 22));
   ASSERT_EQ(Rows(b.store).size(), 2u);
+}
+
+// A monthly meeting on the 10th through 2004, ten minutes' alarm.
+ScheduleItem Monthly() {
+  ScheduleItem it = MakeRule(3, 1, 10, 0, D(2004, 1, 10), D(2004, 12, 31, 23, 59, 0),
+                             D(2004, 1, 10, 10, 0, 0), D(2004, 1, 10, 11, 0, 0));
+  it.Subject = J("月例会議");
+  it.Alarm = 600;
+  it.Index = D(2004, 1, 1, 8, 0, 0);
+  it.Updated = D(2004, 1, 1, 8, 0, 0);
+  return it;
+}
+
+// The months of 2004 whose 10th the live rows occur on, once per row.
+std::multiset<int> TenthsOn(ItemStore& store) {
+  std::multiset<int> out;
+  for (const ScheduleItem& it : Rows(store))
+    for (DateTime d = D(2004, 1, 1); d < D(2005, 1, 1); d = d.AddDays(1))
+      if (Occurs(it, d, d.AddDays(1))) out.insert(d.Day() == 10 ? d.Month() : -d.DayNumber());
+  return out;
+}
+
+std::multiset<int> Months(int from, int to, int except = 0) {
+  std::multiset<int> out;
+  for (int m = from; m <= to; ++m)
+    if (m != except) out.insert(m);
+  return out;
+}
+
+std::vector<std::string> Sent(const FakeServer& server) {
+  std::vector<std::string> out;
+  for (const ServerCall& c : server.calls) out.push_back(c.what + (c.user.empty() ? "" : " " + c.user));
+  return out;
+}
+
+TEST(DeleteRepeating, OwnSeriesAsksAndEachAnswerTakesItsPart) {
+  using S = DeleteScope;
+  struct Case {
+    S answer;
+    DateTime day;
+    int server;
+    std::multiset<int> months;
+    std::vector<std::string> sent;
+  };
+  const std::vector<Case> cases = {
+      {S::Cancel, D(2004, 6, 10), 1, Months(1, 12), {}},
+      {S::ThisDay, D(2004, 6, 10), 1, Months(1, 12, 6), {"add", "update"}},
+      {S::ThisDay, D(2004, 6, 10), 0, Months(1, 12, 6), {"add", "update"}},
+      {S::ThisDay, D(2004, 1, 10), 1, Months(2, 12), {"update"}},   // the first: the start moves
+      {S::ThisDay, D(2004, 12, 10), 1, Months(1, 11), {"update"}},  // the last: the end moves
+      {S::FromThisDay, D(2004, 6, 10), 1, Months(1, 5), {"update"}},
+      {S::FromThisDay, D(2004, 1, 10), 1, {}, {"delete"}},
+      {S::All, D(2004, 6, 10), 1, {}, {"delete"}},
+  };
+  for (const Case& c : cases) {
+    const std::string what = "answer " + std::to_string(static_cast<int>(c.answer)) + " on " +
+                             c.day.ToString() + " server " + std::to_string(c.server);
+    Bench b;
+    const ScheduleItem meeting = b.Seed(Monthly());
+    const int selected = b.state.OwnSelection;
+    b.state.SelectedDate = c.day;
+    b.status.panes[0] = meeting.Subject;
+    b.server.answer = c.server;
+    b.dialogs.scopes.push_back(c.answer);
+    b.Cmd().DeleteCommand();
+
+    ASSERT_EQ(b.dialogs.asked.size(), 1u) << what;
+    EXPECT_EQ(b.dialogs.asked[0], std::make_pair(meeting.Subject, c.day)) << what;
+    EXPECT_EQ(TenthsOn(b.store), c.months) << what;
+    EXPECT_EQ(Sent(b.server), c.sent) << what;
+    EXPECT_TRUE(b.Msgs().empty()) << what;
+    const auto rows = Rows(b.store);
+    ASSERT_EQ(rows.size(), c.sent.size() == 2 ? 2u : 1u) << what;
+    if (c.answer == S::Cancel) {
+      EXPECT_EQ(rows[0].Updated, meeting.Updated) << what;
+      EXPECT_EQ(b.state.OwnSelection, selected) << what << ": the selection stays for another try";
+      EXPECT_EQ(b.status.panes[0], meeting.Subject) << what;
+      EXPECT_EQ(b.undo.Size(), 0u) << what;
+      continue;
+    }
+    EXPECT_EQ(b.status.panes[0], "") << what << ": the pane no longer names a deleted item";
+    EXPECT_EQ(b.state.OwnSelection, -1) << what;
+    EXPECT_EQ(b.undo.Size(), 1u) << what << ": one step, whatever it wrote";
+    EXPECT_EQ(rows[0].Index, meeting.Index) << what;
+    EXPECT_EQ(rows[0].Updated, kNow) << what;
+    for (const ScheduleItem& r : rows) {
+      if (r.SyncFlag == SyncDeleted) continue;
+      EXPECT_EQ(r.SyncFlag, c.server == 1 ? SyncClean : SyncPending) << what;
+    }
+    if (c.sent.size() == 2) {
+      // The later months are an item of their own, starting on its first
+      // occurrence, with its next alarm; the first half has none left.
+      const ScheduleItem& rest = rows[1];
+      EXPECT_NE(rest.Index, meeting.Index) << what;
+      EXPECT_EQ(b.server.calls[0].item.Index, rest.Index) << what;
+      EXPECT_EQ(rest.RepStart, D(2004, 7, 10)) << what;
+      EXPECT_EQ(rest.RepEnd, meeting.RepEnd) << what;
+      EXPECT_EQ(rest.Start, D(2004, 7, 10, 10, 0, 0)) << what;
+      EXPECT_EQ(rest.End, D(2004, 7, 10, 11, 0, 0)) << what;
+      EXPECT_EQ(rest.AlarmTime, D(2004, 7, 10, 9, 50, 0)) << what;
+      EXPECT_EQ(rows[0].RepEnd, D(2004, 6, 9, 23, 59, 0)) << what;
+      EXPECT_EQ(rows[0].AlarmTime, NoAlarmMarker()) << what;
+    }
+  }
+
+  // 切り取り asks too, and copies only what the user agreed to cut.
+  for (const S answer : {S::Cancel, S::ThisDay}) {
+    Bench b;
+    b.Seed(Monthly());
+    b.state.SelectedDate = D(2004, 6, 10);
+    b.dialogs.scopes.push_back(answer);
+    b.Cmd().CutCommand();
+    EXPECT_EQ(b.dialogs.asked.size(), 1u);
+    EXPECT_EQ(ItemClipboard::Instance().IsEmpty(), answer == S::Cancel);
+    EXPECT_EQ(TenthsOn(b.store), answer == S::Cancel ? Months(1, 12) : Months(1, 12, 6));
+  }
+}
+
+TEST(DeleteRepeating, AnotherUsersSeriesGoesToTheServerOnly) {
+  RefBench b;
+  auto select = [&](int32_t user) {
+    ScheduleItem it = Monthly();
+    it.UserID = user;
+    b.state.ReferenceItems = {it};
+    b.state.ReferenceSelection = 0;
+    b.state.SelectedDate = D(2004, 6, 10);
+    b.state.RefreshReferences = 0;
+    return it;
+  };
+  const ScheduleItem it = select(7);
+  b.dialogs.scopes.push_back(DeleteScope::ThisDay);
+  b.Cmd().DeleteCommand();
+  ASSERT_EQ(Sent(b.server), (std::vector<std::string>{"add hanako", "update hanako"}));
+  const ScheduleItem& rest = b.server.calls[0].item;
+  const ScheduleItem& kept = b.server.calls[1].item;
+  EXPECT_NE(rest.Index, it.Index);
+  EXPECT_EQ(rest.RepStart, D(2004, 7, 10));
+  EXPECT_EQ(kept.Index, it.Index);
+  EXPECT_EQ(kept.UserID, 7);
+  EXPECT_EQ(kept.RepEnd, D(2004, 6, 9, 23, 59, 0));
+  EXPECT_EQ(kept.Updated, kNow);
+  EXPECT_EQ(b.state.RefreshReferences, 1);
+  EXPECT_TRUE(Rows(b.store).empty());
+  EXPECT_EQ(b.undo.Size(), 0u) << "only the user's own items are undone";
+
+  // The later part refused: the first part is not cut short.
+  b.server.calls.clear();
+  b.server.answer = 0;
+  select(7);
+  b.dialogs.scopes.push_back(DeleteScope::ThisDay);
+  b.Cmd().DeleteCommand();
+  EXPECT_EQ(Sent(b.server), (std::vector<std::string>{"add hanako"}));
+  EXPECT_EQ(b.Msgs(), (std::vector<std::string>{J("サーバーで処理に失敗し、データを更新できませんでした")}));
+
+  b.server.calls.clear();
+  b.server.answer = 1;
+  select(7);
+  b.dialogs.scopes.push_back(DeleteScope::FromThisDay);
+  b.Cmd().DeleteCommand();
+  b.dialogs.scopes.push_back(DeleteScope::All);
+  b.Cmd().DeleteCommand();
+  b.Cmd().DeleteCommand();  // cancelled
+  EXPECT_EQ(Sent(b.server), (std::vector<std::string>{"update hanako", "delete hanako"}));
+  EXPECT_EQ(b.server.calls[0].item.RepEnd, D(2004, 6, 9, 23, 59, 0));
+
+  // Without permission nothing is asked.
+  select(8);
+  const size_t asked = b.dialogs.asked.size();
+  b.Cmd().DeleteCommand();
+  EXPECT_EQ(b.dialogs.asked.size(), asked);
+  EXPECT_EQ(b.Msgs(), (std::vector<std::string>{J("このユーザのデータは削除できません")}));
+}
+
+// The live rows as the user sees them.
+std::map<std::string, std::string> Live(ItemStore& store) {
+  std::map<std::string, std::string> m;
+  for (const ScheduleItem& it : Rows(store))
+    if (it.SyncFlag != SyncDeleted)
+      m[it.Index.ToString()] = it.Subject + " " + it.Start.ToString() + " " + it.End.ToString() +
+                               " " + it.RepStart.ToString() + " " + it.RepEnd.ToString();
+  return m;
+}
+
+std::map<std::string, DateTime> UpdatedOf(ItemStore& store) {
+  std::map<std::string, DateTime> m;
+  for (const ScheduleItem& it : Rows(store)) m[it.Index.ToString()] = it.Updated;
+  return m;
+}
+
+TEST(Undo, EveryKindOfOwnChangeIsTakenBackAsAChangeOfItsOwn) {
+  Bench b;
+  const ScheduleItem meeting = b.Seed(Monthly());
+  const ScheduleItem single = b.Seed(Timed("single", D(2004, 6, 14, 9, 0, 0), D(2004, 6, 14, 10, 0, 0)));
+  auto select = [&](const std::string& subject) {
+    b.state.OwnSelection = -1;
+    for (size_t i = 0; i < b.state.VisibleItems.size(); ++i)
+      if (b.state.VisibleItems[i].Subject == subject) b.state.OwnSelection = static_cast<int>(i);
+    ASSERT_GE(b.state.OwnSelection, 0) << subject;
+  };
+  std::vector<std::map<std::string, std::string>> before;
+  auto step = [&](const std::function<void()>& change) {
+    before.push_back(Live(b.store));
+    change();
+    ASSERT_NE(Live(b.store), before.back());
+  };
+  step([&] {
+    b.dialogs.Ok([](ItemForm& f) { f.subject = "added"; });
+    b.Cmd().AddOwnItem();
+  });
+  step([&] {
+    select("added");
+    b.dialogs.Ok([](ItemForm& f) { f.subject = "edited"; });
+    b.Cmd().EditCommand();
+  });
+  step([&] {
+    select("single");
+    b.Cmd().DeleteCommand();
+  });
+  step([&] {
+    select("edited");
+    b.Cmd().CutCommand();
+  });
+  step([&] {
+    b.state.SelectedDate = D(2004, 6, 20);
+    b.Cmd().PasteItem();
+  });
+  step([&] {
+    select(meeting.Subject);
+    b.state.SelectedDate = D(2004, 6, 10);
+    b.dialogs.scopes.push_back(DeleteScope::ThisDay);
+    b.Cmd().DeleteCommand();
+  });
+  ASSERT_EQ(b.undo.Size(), 6u);
+  ASSERT_EQ(Live(b.store).size(), 3u);
+  EXPECT_TRUE(b.Msgs().empty());
+
+  // Split, paste, cut, delete, edit, add, taken back in turn.
+  const std::vector<std::vector<std::string>> sent = {
+      {"update", "delete"}, {"delete"}, {"update"}, {"update"}, {"update"}, {"delete"}};
+  for (size_t i = 0; i < sent.size(); ++i) {
+    const auto stamps = UpdatedOf(b.store);
+    b.server.calls.clear();
+    b.status.panes[0] = "pressed";
+    b.Cmd().UndoCommand();
+    EXPECT_TRUE(b.Msgs().empty()) << "undo " << i;
+    EXPECT_EQ(Live(b.store), before[before.size() - 1 - i]) << "undo " << i;
+    EXPECT_EQ(Sent(b.server), sent[i]) << "undo " << i;
+    for (const ServerCall& c : b.server.calls) {
+      // Newer than the version it replaces by more than other clients'
+      // tolerance, or they would keep theirs (and the server a tombstone).
+      EXPECT_GT(c.item.Updated, stamps.at(c.item.Index.ToString()).AddSeconds(10)) << "undo " << i;
+    }
+    for (const ScheduleItem& r : Rows(b.store)) {
+      if (stamps.at(r.Index.ToString()) == r.Updated) continue;
+      EXPECT_TRUE(r.SyncFlag == SyncDeleted || r.SyncFlag == SyncClean) << "undo " << i;
+      // The meeting back whole, its next alarm found again.
+      if (r.Index == meeting.Index) EXPECT_EQ(r.AlarmTime, D(2004, 7, 10, 9, 50, 0));
+    }
+  }
+  EXPECT_EQ(b.undo.Size(), 0u);
+  b.Cmd().UndoCommand();
+  EXPECT_EQ(b.Msgs(), (std::vector<std::string>{J("元に戻せる操作はありません。")}));
+  EXPECT_EQ(Live(b.store).count(single.Index.ToString()), 1u);
+}
+
+TEST(Undo, AVersionThatCameDownMeanwhileIsNeverOverwritten) {
+  Bench b;
+  ScheduleItem x = Timed("x", D(2004, 6, 14, 9, 0, 0), D(2004, 6, 14, 10, 0, 0));
+  x.Updated = D(2004, 6, 1);
+  x = b.Seed(x);
+  auto edit = [&](const char* subject) {
+    b.Select(x.Index);
+    b.dialogs.Ok([subject](ItemForm& f) { f.subject = subject; });
+    b.Cmd().EditCommand();
+  };
+  edit("mine");
+  // A synchronisation brings a colleague's later version down.
+  ScheduleItem theirs = Rows(b.store)[0];
+  theirs.Subject = "theirs";
+  theirs.Updated = kNow.AddSeconds(60);
+  ASSERT_EQ(b.store.UpdateItemByIndex(theirs), 1);
+  LoadVisibleItems(b.state, b.store);
+  edit("mine again");
+
+  b.Cmd().UndoCommand();  // back to theirs: the version this edit replaced
+  EXPECT_TRUE(b.Msgs().empty());
+  EXPECT_EQ(Rows(b.store)[0].Subject, "theirs");
+  b.server.calls.clear();
+  b.Cmd().UndoCommand();  // the first edit would overwrite theirs
+  EXPECT_EQ(b.Msgs(), (std::vector<std::string>{J("この予定はその後ほかで変更されているため、元に戻せません。")}));
+  EXPECT_EQ(Rows(b.store)[0].Subject, "theirs");
+  EXPECT_TRUE(b.server.calls.empty());
+  b.Cmd().UndoCommand();
+  EXPECT_EQ(b.Msgs(), (std::vector<std::string>{J("元に戻せる操作はありません。")}))
+      << "a step that can never be undone is not kept";
+
+  // Deleted here, then changed elsewhere: the deletion stays undone-proof too.
+  b.Select(x.Index);
+  b.Cmd().DeleteCommand();
+  ScheduleItem later = Rows(b.store)[0];
+  later.SyncFlag = SyncClean;
+  later.Subject = "revived elsewhere";
+  later.Updated = kNow.AddSeconds(600);
+  ASSERT_EQ(b.store.UpdateItemByIndex(later), 1);
+  b.Cmd().UndoCommand();
+  EXPECT_EQ(b.Msgs(), (std::vector<std::string>{J("この予定はその後ほかで変更されているため、元に戻せません。")}));
+  EXPECT_EQ(Rows(b.store)[0].Subject, "revived elsewhere");
+}
+
+TEST(Undo, TheLatestTwentyStepsAreKept) {
+  Bench b;
+  for (int i = 0; i <= 20; ++i) {
+    b.dialogs.Ok([i](ItemForm& f) { f.subject = "n" + std::to_string(i); });
+    b.Cmd().AddOwnItem();
+  }
+  ASSERT_EQ(Live(b.store).size(), 21u);
+  for (int i = 0; i < 20; ++i) b.Cmd().UndoCommand();
+  EXPECT_TRUE(b.Msgs().empty());
+  const auto live = Live(b.store);
+  ASSERT_EQ(live.size(), 1u);
+  EXPECT_EQ(live.begin()->second.substr(0, 3), "n0 ") << "the oldest step was dropped";
+  b.Cmd().UndoCommand();
+  EXPECT_EQ(b.Msgs(), (std::vector<std::string>{J("元に戻せる操作はありません。")}));
 }
 
 }  // namespace

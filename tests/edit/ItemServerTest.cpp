@@ -56,6 +56,7 @@ struct Calendar {
   ViewState state;
   FakeDialogs dialogs;
   Messages messages;
+  UndoHistory undo;
   int requests = 0;
   SyncItemServer server{conn, &notifier, [this](const std::function<int()>& request) {
                           ++requests;
@@ -73,7 +74,7 @@ struct Calendar {
   }
   ItemContext Ctx() {
     return ItemContext{state, store, dialogs, messages, server, nullptr,
-                       [this] { return LoadVisibleItems(state, store); }};
+                       [this] { return LoadVisibleItems(state, store); }, &undo};
   }
   ItemCommands Cmd() { return ItemCommands(Ctx()); }
   int Synchronize() {
@@ -234,6 +235,44 @@ TEST(ItemCommandsOnServer, ChangesForAnotherUserReachThatUsersClient) {
   EXPECT_EQ(hanako.Live().size(), 1u) << "the deletion made for hanako reached her client";
   EXPECT_TRUE(taro.notifier.messages.empty());
   EXPECT_TRUE(hanako.notifier.messages.empty());
+}
+
+TEST(ItemCommandsOnServer, AnUndoneDeletionComesBackOverTheTombstonesEverywhere) {
+  World w;
+  Calendar a(w, "taro", "pw-taro"), b(w, "taro", "pw-taro");
+  a.dialogs.Ok([](ItemForm& f) { f.subject = "meeting"; });
+  a.Cmd().AddOwnItem();
+  w.clock.Advance(60);
+  ASSERT_TRUE(a.Select("meeting"));
+  a.Cmd().DeleteCommand();
+  EXPECT_EQ(b.Synchronize(), 1);
+  EXPECT_TRUE(b.Live().empty());
+  // Taken back a few seconds later: the other client must still see it as
+  // newer than the tombstone it holds.
+  w.clock.Advance(3);
+  a.Cmd().UndoCommand();
+  EXPECT_EQ(a.Live().size(), 1u);
+  EXPECT_EQ(w.ServerLive(w.taro), a.Live());
+  EXPECT_EQ(b.Synchronize(), 1);
+  EXPECT_EQ(b.Live(), a.Live());
+
+  // Deleted online, taken back offline: the next synchronisation carries it
+  // up over the server's tombstone.
+  w.clock.Advance(60);
+  ASSERT_TRUE(a.Select("meeting"));
+  a.Cmd().DeleteCommand();
+  EXPECT_TRUE(w.ServerLive(w.taro).empty());
+  a.Unplug();
+  a.Cmd().UndoCommand();
+  ASSERT_EQ(Rows(a.store).size(), 1u);
+  EXPECT_EQ(Rows(a.store)[0].SyncFlag, SyncPending);
+  a.PlugIn();
+  EXPECT_EQ(a.Synchronize(), 1);
+  EXPECT_EQ(w.ServerLive(w.taro), a.Live());
+  EXPECT_EQ(b.Synchronize(), 1);
+  EXPECT_EQ(b.Live(), a.Live());
+  EXPECT_EQ(a.Live().size(), 1u);
+  EXPECT_TRUE(b.notifier.messages.empty());
 }
 
 }  // namespace

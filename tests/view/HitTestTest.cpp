@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "model/Recurrence.h"
 #include "model/Text.h"
 #include "tests/view/ViewTestSupport.h"
 #include "view/HitTest.h"
@@ -165,6 +166,57 @@ TEST(Press, HourArrowsScrollAndRepaintWithoutTouchingTheSelection) {
   f.st.FirstHour = 5;
   OnPress(f.st, f.feedback, f.host, up.left + 1, up.top + 1);
   EXPECT_EQ(f.st.FirstHour, 4);
+}
+
+// Deleting one occurrence of a series takes the selected day for it: a
+// press on any drawn occurrence, in every view that draws several days,
+// must select the day the pressed item occurs on.
+TEST(Press, AnyDrawnOccurrenceSelectsADayThePressedItemOccursOn) {
+  const DateTime from = D(2005, 1, 1), to = D(2005, 12, 31, 23, 59, 0);
+  std::vector<ScheduleItem> items = {
+      test::MakeRule(2, 1, (1 << 1) | (1 << 3) | (1 << 5), 0, from, to, D(2005, 1, 1, 9),
+                     D(2005, 1, 1, 10)),                                                // Mon, Wed, Fri
+      test::MakeRule(1, 2, 0, 0, from, to, D(2005, 1, 1, 13), D(2005, 1, 1, 14, 30)),  // every 2 days
+      test::MakeRule(3, 1, 9, 0, from, to, D(2005, 1, 1), D(2005, 1, 1, 23, 59, 59)),  // the 9th, all day
+      test::MakeRule(4, 1, 2, 7, from, to, D(2005, 1, 1, 15), D(2005, 1, 1, 16)),      // 2nd Wednesday
+  };
+  items[2].Type = 1;
+  for (size_t i = 0; i < items.size(); ++i) items[i].Subject = "r" + std::to_string(i);
+  for (int mode : {MonthMode, WeekMode, OtherUsersMode}) {
+    Fixture f;
+    f.st.DrawEnabled = 1;
+    f.st.ViewMode = mode;
+    f.st.AnchorDate = f.st.SelectedDate = D(2005, 3, 9);
+    f.st.FirstHour = 8;
+    f.st.VisibleItems = items;
+    if (mode == OtherUsersMode) {
+      f.st.ReferenceUsers = {UserEntry{7, "hanako", J("花子"), 1}};
+      f.st.ReferenceItems = {items[0], items[1]};
+      for (ScheduleItem& it : f.st.ReferenceItems) it.UserID = 7;
+    }
+    f.Paint(Rect{0, 0, 700, 632});
+    int presses = 0;
+    for (const auto* list : {&f.st.VisibleItems, &f.st.ReferenceItems}) {
+      const std::vector<ScheduleItem> drawn = *list;  // a press may reorder nothing, but be sure
+      for (const ScheduleItem& it : drawn) {
+        for (const Rect& r : it.CellRects) {
+          if (r.IsEmpty()) continue;
+          const int x = (r.left + r.right) / 2, y = (r.top + r.bottom) / 2;
+          if (f.st.CellTable[kUpArrowCell].rect.Contains(x, y) ||
+              f.st.CellTable[kDownArrowCell].rect.Contains(x, y))
+            continue;
+          OnPress(f.st, f.feedback, f.host, x, y);
+          const ScheduleItem* hit = f.st.ReferenceSelection >= 0 ? f.st.SelectedReferenceItem()
+                                                                  : f.st.SelectedOwnItem();
+          ASSERT_NE(hit, nullptr) << "mode " << mode << " " << it.Subject;
+          EXPECT_TRUE(Occurs(*hit, f.st.SelectedDate, f.st.SelectedDate.AddDays(1)))
+              << "mode " << mode << " " << hit->Subject << " on " << f.st.SelectedDate.ToString();
+          ++presses;
+        }
+      }
+    }
+    EXPECT_GT(presses, mode == MonthMode ? 30 : 8) << "mode " << mode;
+  }
 }
 
 TEST(Press, DayModeNeverChangesTheSelectedDate) {
