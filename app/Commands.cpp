@@ -25,6 +25,8 @@ const CommandInfo kEdit[] = {
     {Command::Cut, "切り取り(&T)", "Ctrl+X"},
     {Command::Copy, "ｺﾋﾟｰ(&C)", "Ctrl+C"},
     {Command::Paste, "貼り付け(&P)", "Ctrl+V"},
+    KV_SEP,
+    {Command::Search, "検索(&F)...", "Ctrl+F"},
 };
 
 const CommandInfo kView[] = {

@@ -15,6 +15,7 @@ enum class Command : int {
   Cut = 57635,
   Copy = 57634,
   Paste = 57637,
+  Search = 57636,
   MoveDate = 134,
   Today = 32787,
   Previous = 32777,

@@ -3,6 +3,10 @@
 #include "app/CalenderView.h"
 #include "app/MainFrame.h"
 #include "app/ServerCall.h"
+#include "app/dialogs/SearchDlg.h"
+#include "app/ui/QtText.h"
+#include "edit/ItemSearch.h"
+#include "model/Clock.h"
 #include "sync/SyncClient.h"
 
 namespace kv::app {
@@ -55,6 +59,29 @@ ItemContext ItemEditing::Context() {
                      &undo_,         &frame_.host()};
 }
 
+void SearchAndShow(CMainFrame& frame) {
+  ItemSearch search;
+  if (!search.Load(frame.store(), Now())) {
+    frame.showMessage(QStringLiteral("データファイルを読み込めないため、検索できません。"));
+    return;
+  }
+  ui::SearchDlg dlg(search, &frame);
+  if (dlg.exec() != QDialog::Accepted || !dlg.chosen() || !dlg.chosen()->date.IsValid()) return;
+  const ItemSearch::Hit hit = *dlg.chosen();
+  ViewState& st = frame.state();
+  // The other users' week shows only a week of the user's own: the month.
+  if (st.ViewMode == OtherUsersMode) frame.viewCommands().MonthUnit();
+  if (!frame.viewCommands().MoveTo(hit.date)) return;
+  for (std::size_t i = 0; i < st.VisibleItems.size(); ++i) {
+    if (st.VisibleItems[i].Index == hit.index) {
+      st.OwnSelection = static_cast<int>(i);
+      frame.setPaneText(0, ui::FromCp932(hit.subject));
+      break;
+    }
+  }
+  frame.host().RequestRepaint(true);
+}
+
 ItemEditing* WireItemCommands(CMainFrame& frame, ExecuteApprovals* approvals) {
   auto* editing = new ItemEditing(frame, approvals);
   frame.setItemOperations(&editing->Operations());
@@ -73,6 +100,7 @@ ItemEditing* WireItemCommands(CMainFrame& frame, ExecuteApprovals* approvals) {
   frame.setCommandHandler(Command::Cut, command(&ItemCommands::CutCommand, true));
   frame.setCommandHandler(Command::Copy, command(&ItemCommands::CopySelectedItem, false));
   frame.setCommandHandler(Command::Paste, command(&ItemCommands::PasteItem, true));
+  frame.setCommandHandler(Command::Search, [&frame] { SearchAndShow(frame); });
   return editing;
 }
 

@@ -34,6 +34,10 @@ class ItemEditing final : public QObject {
   std::unique_ptr<CommandItemOperations> ops_;
 };
 
+// 検索: the search dialog over the user's own items, then the calendar
+// moved to the chosen one's day with it selected.
+void SearchAndShow(CMainFrame& frame);
+
 // Replaces the frame's placeholders for 元に戻す, 追加, 編集, 削除, 切り取り,
 // ｺﾋﾟｰ, 貼り付け and the double-click.
 ItemEditing* WireItemCommands(CMainFrame& frame, ExecuteApprovals* approvals);

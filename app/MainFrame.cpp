@@ -76,6 +76,7 @@ const char* StatusTip(Command id) {
     case Command::Cut: return "選択した予定を切り取ります";
     case Command::Copy: return "選択した予定をコピーします";
     case Command::Paste: return "コピーした予定を選択した日に貼り付けます";
+    case Command::Search: return "件名・場所・内容から予定を探します";
     case Command::MoveDate: return "指定した日へ移動します";
     case Command::Today: return "今日へ移動します";
     case Command::Previous: return "前の月・週・日を表示します";
@@ -206,7 +207,7 @@ void CMainFrame::BuildMenusAndBars() {
 }
 
 void CMainFrame::DefaultHandlers() {
-  for (Command id : {Command::Undo, Command::Add, Command::Edit, Command::Delete, Command::Cut, Command::Copy,
+  for (Command id : {Command::Undo, Command::Search, Command::Add, Command::Edit, Command::Delete, Command::Cut, Command::Copy,
                      Command::Paste, Command::OtherUsers, Command::ServerSettings,
                      Command::ReferenceUsers})
     handlers_[id] = [this] { notAvailableYet(); };

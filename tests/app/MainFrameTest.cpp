@@ -58,7 +58,7 @@ const std::vector<std::pair<const char*, std::vector<MenuEntry>>>& ExpectedMenus
         {"ｱﾌﾟﾘｹｰｼｮﾝの終了(&X)", ""}}},
       {"編集(&E)",
        {{"元に戻す(&U)", "Ctrl+Z"}, {nullptr, ""}, {"追加", "Ins"}, {"編集", ""}, {"削除", "Del"}, {nullptr, ""}, {"切り取り(&T)", "Ctrl+X"},
-        {"ｺﾋﾟｰ(&C)", "Ctrl+C"}, {"貼り付け(&P)", "Ctrl+V"}}},
+        {"ｺﾋﾟｰ(&C)", "Ctrl+C"}, {"貼り付け(&P)", "Ctrl+V"}, {nullptr, ""}, {"検索(&F)...", "Ctrl+F"}}},
       {"表示(&V)",
        {{"移動", ""}, {"今日", "Home"}, {"前", "PgUp"}, {"次", "PgDown"}, {nullptr, ""}, {"日単位", ""},
         {"週単位", ""}, {"月単位", ""}, {"他ユーザ参照", ""}, {nullptr, ""}, {"最新の情報に更新", "F5"},
@@ -76,7 +76,7 @@ const Command kAll[] = {Command::Print,     Command::PrintPreview, Command::Prin
                         Command::Previous,  Command::Next,         Command::DayUnit,    Command::WeekUnit,
                         Command::MonthUnit, Command::OtherUsers,   Command::ToolBar,    Command::StatusBar,
                         Command::ServerSettings, Command::ReferenceUsers, Command::Help, Command::About,
-                        Command::Undo,      Command::Refresh};
+                        Command::Undo,      Command::Refresh,      Command::Search};
 
 TEST(MainFrame, MenusHoldEveryCommandInOrderWithItsTextAndKey) {
   Started s;
