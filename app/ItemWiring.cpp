@@ -2,6 +2,8 @@
 
 #include "app/CalenderView.h"
 #include "app/MainFrame.h"
+#include <QGuiApplication>
+
 #include "app/ServerCall.h"
 #include "app/dialogs/SearchDlg.h"
 #include "app/ui/QtText.h"
@@ -61,7 +63,10 @@ ItemContext ItemEditing::Context() {
 
 void SearchAndShow(CMainFrame& frame) {
   ItemSearch search;
-  if (!search.Load(frame.store(), Now())) {
+  QGuiApplication::setOverrideCursor(Qt::WaitCursor);  // a large store takes a moment
+  const bool loaded = search.Load(frame.store(), Now());
+  QGuiApplication::restoreOverrideCursor();
+  if (!loaded) {
     frame.showMessage(QStringLiteral("データファイルを読み込めないため、検索できません。"));
     return;
   }

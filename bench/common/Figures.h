@@ -14,7 +14,8 @@ class CapturingReporter : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const auto& r : runs) {
-      if (r.run_type != Run::RT_Iteration || r.error_occurred) continue;
+      // Aggregates of repeated runs come under their own names (..._median).
+      if (r.error_occurred) continue;
       // Nanoseconds per iteration, whatever unit the console shows.
       ns_[r.benchmark_name()] = r.GetAdjustedRealTime() *
                                  (r.time_unit == benchmark::kMicrosecond   ? 1e3
