@@ -39,6 +39,7 @@ SearchDlg::SearchDlg(const ItemSearch& search, QWidget* parent) : QDialog(parent
   connect(list_, &QListWidget::itemActivated, this, [this](QListWidgetItem* it) { Choose(list_->row(it)); });
   text_->installEventFilter(this);
   list_->installEventFilter(this);
+  text_->setFocus();
   Run();
 }
 
