@@ -81,7 +81,8 @@ void DrawOtherUsersLayout(ViewState& state, Surface& s, const Rect& area, const 
     const Rect row{L, T + 2 * h + rh, R, T + 2 * h + 2 * rh};
     s.Frame3D(row, kWhite, kBlack);
     s.SetTextColor(kBlack);
-    s.DrawText(UnreachableText(), Rect{row.left + 4, row.top, row.right - 4, row.bottom},
+    const int mid = (row.top + row.bottom) / 2;
+    s.DrawText(UnreachableText(), Rect{row.left + 4, mid - h / 2, row.right - 4, mid + h - h / 2},
                TextAlign::Center);
   }
 
