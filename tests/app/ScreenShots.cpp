@@ -6,6 +6,10 @@
 //   kalvane_shots seed-program PROGRAM [MINUTES]
 //                                       a store whose item starts PROGRAM this minute
 //                                       (or MINUTES later), not yet approved
+// --today YYYY/MM/DD before the command fixes the clock at 10:00 that day,
+// so the demo store and the pages are built around it; --select YYYY/MM/DD
+// then selects another day to show; --size WxH sets the window's size
+// (1280x800 otherwise).
 // The store goes where the calendar looks for it (HOME / XDG_DATA_HOME),
 // so run it with those pointing at a scratch folder.
 #include <QApplication>
@@ -18,6 +22,7 @@
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <unistd.h>
 
@@ -97,7 +102,30 @@ int Fail(const char* what) {
 
 int main(int argc, char** argv) {
   QApplication qt(argc, argv);
-  if (argc < 3) return Fail("usage: kalvane_shots shots OUTDIR | print FILE.pdf MODE");
+  DateTime select = DateTime::Invalid();
+  int width = 1280, height = 800;
+  while (argc >= 3 && std::string(argv[1]) == "--size") {
+    if (std::sscanf(argv[2], "%dx%d", &width, &height) != 2 || width < 200 || height < 150)
+      return Fail("--size wants WxH, at least 200x150");
+    argv += 2;
+    argc -= 2;
+  }
+  while (argc >= 3 && (std::string(argv[1]) == "--today" || std::string(argv[1]) == "--select")) {
+    int y = 0, m = 0, d = 0;
+    const DateTime day = std::sscanf(argv[2], "%d/%d/%d", &y, &m, &d) == 3
+                             ? DateTime::FromParts(y, m, d, 10, 0, 0)
+                             : DateTime::Invalid();
+    if (!day.IsValid()) return Fail("--today and --select want YYYY/MM/DD");
+    if (std::string(argv[1]) == "--today")
+      Clock::SetInstance(std::make_shared<FixedClock>(day));
+    else
+      select = day.DateOnly();
+    argv += 2;
+    argc -= 2;
+  }
+  if (argc < 3)
+    return Fail("usage: kalvane_shots [--size WxH] [--today YYYY/MM/DD] [--select YYYY/MM/DD] "
+                "shots OUTDIR | print FILE.pdf MODE");
   const std::string cmd = argv[1], target = argv[2];
   const std::string store = BuildStorePath(DataHome(), LogonName());
   if (cmd == "seed-program") {
@@ -128,9 +156,10 @@ int main(int argc, char** argv) {
   if (!app.InitInstance(QCoreApplication::applicationFilePath().toStdString()))
     return Fail("the calendar did not start");
   CMainFrame& f = *app.mainFrame();
-  f.resize(1280, 800);
+  f.resize(width, height);
   QTest::qWait(200);
   if (!WaitForFrame(f.view())) return Fail("no frame painted");
+  if (select.IsValid() && !f.viewCommands().MoveTo(select)) return Fail("cannot select that day");
 
   if (cmd == "shots") {
     const struct { Command mode; const char* file; } shots[] = {
