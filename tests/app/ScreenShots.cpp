@@ -1,6 +1,9 @@
 // Drives the real calendar window on a demo store and saves what it shows:
 //   kalvane_shots shots OUTDIR          month.png, week.png, day.png
 //   kalvane_shots print FILE.pdf MODE   one printed page (month|week|day)
+//   kalvane_shots tip FILE.png          the week with the first holiday whose header
+//                                       has no room for its name pressed (the status
+//                                       pane) and its header's tool tip
 //   kalvane_shots dialogs OUTDIR        print.png, page-setup.png, colour.png: Qt's
 //                                       own dialogs as the calendar shows them
 //   kalvane_shots seed-program PROGRAM [MINUTES]
@@ -17,6 +20,9 @@
 #include <QDialog>
 #include <QPointer>
 #include <QEventLoop>
+#include <QHelpEvent>
+#include <QScreen>
+#include <QToolTip>
 #include <QPrinter>
 #include <QTest>
 #include <QTimer>
@@ -174,6 +180,29 @@ int main(int argc, char** argv) {
       std::printf("%s\n", file.toLocal8Bit().constData());
     }
     return 0;
+  }
+  if (cmd == "tip") {
+    f.runCommand(Command::WeekUnit);
+    if (!WaitForFrame(f.view())) return Fail("no frame painted");
+    const ViewState& st = f.state();
+    for (int i = 0; i < 7; ++i) {
+      if (!st.Headings[i].name_cut) continue;
+      const CellRect& h = st.Headings[i].rect;
+      const CellRect& day = st.CellTable[i].rect;
+      QTest::mouseClick(f.view(), Qt::LeftButton, {}, QPoint(day.left + 4, day.bottom - 4));
+      const QPoint at(h.left + 4, (h.top + h.bottom) / 2);
+      QTest::mouseMove(f.view(), at);
+      QHelpEvent help(QEvent::ToolTip, at, f.view()->mapToGlobal(at));
+      QApplication::sendEvent(f.view(), &help);
+      if (!QTest::qWaitFor([] { return QToolTip::isVisible(); }, 5000)) return Fail("no tool tip");
+      QTest::qWait(300);  // the tip's fade-in; a tool, not a test
+      const QRect area = f.frameGeometry().united(QRect(QCursor::pos(), QSize(300, 60)));
+      if (!f.screen()->grabWindow(0, area.x(), area.y(), area.width(), area.height()).save(QString::fromStdString(target)))
+        return Fail("cannot save the screenshot");
+      std::printf("%s: %s\n", target.c_str(), QToolTip::text().toUtf8().constData());
+      return 0;
+    }
+    return Fail("every holiday of the week has room for its name");
   }
   if (cmd == "dialogs") {
     const QString dir = QString::fromStdString(target);
