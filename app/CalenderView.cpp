@@ -1,5 +1,6 @@
 #include "app/CalenderView.h"
 
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPageLayout>
@@ -8,10 +9,13 @@
 #include <QPrintDialog>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
+#include <QToolTip>
 
 #include "app/QtSurface.h"
 #include "app/ServerCall.h"
 #include "app/ui/MessageBox.h"
+#include "app/ui/QtText.h"
+#include "view/DayMarks.h"
 #include "view/HitTest.h"
 
 namespace kv::app {
@@ -25,6 +29,9 @@ class CCalenderView::Feedback final : public Surface {
   TextMetrics Metrics() const override {
     QFontMetrics fm(CalendarFont(), &v_);
     return {fm.height(), fm.averageCharWidth()};
+  }
+  int TextWidth(const std::string& t) const override {
+    return QFontMetrics(CalendarFont(), &v_).horizontalAdvance(ui::FromCp932(t));
   }
   bool IsPrinting() const override { return false; }
   void SetTransparentBackground() override {}
@@ -102,6 +109,23 @@ void CCalenderView::Render() {
   }
   dirty_ = false;
   ++layout_runs_;
+}
+
+bool CCalenderView::event(QEvent* e) {
+  if (e->type() != QEvent::ToolTip) return QWidget::event(e);
+  const auto* help = static_cast<QHelpEvent*>(e);
+  HiddenHoliday hidden;
+  if (state_.DrawEnabled == 1 && !backing_.isNull())
+    hidden = HiddenHolidayAt(state_, help->pos().x(), help->pos().y(), true);
+  if (hidden.name.empty()) {
+    QToolTip::hideText();
+    e->ignore();
+    return true;
+  }
+  const Rect& r = hidden.heading;
+  QToolTip::showText(help->globalPos(), ui::FromCp932(hidden.name), this,
+                     QRect(r.left, r.top, r.right - r.left, r.bottom - r.top));
+  return true;
 }
 
 void CCalenderView::paintEvent(QPaintEvent*) {

@@ -50,6 +50,9 @@ class CCalenderView : public QWidget {
   void framePainted();
 
  protected:
+  // A holiday name that its day's header had no room for shows as the
+  // header's tool tip.
+  bool event(QEvent* e) override;
   void paintEvent(QPaintEvent* e) override;
   void mousePressEvent(QMouseEvent* e) override;
   void mouseDoubleClickEvent(QMouseEvent* e) override;

@@ -44,6 +44,8 @@ const CommandInfo kView[] = {
     KV_SEP,
     {Command::ToolBar, "ﾂｰﾙ ﾊﾞｰ(&T)", ""},
     {Command::StatusBar, "ｽﾃｰﾀｽ ﾊﾞｰ(&S)", ""},
+    KV_SEP,
+    {Command::Holidays, "祝日を表示", ""},
 };
 
 const CommandInfo kTools[] = {

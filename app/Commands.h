@@ -25,6 +25,7 @@ enum class Command : int {
   MonthUnit = 32781,
   OtherUsers = 32791,
   Refresh = 32792,
+  Holidays = 32793,
   ToolBar = 59392,
   StatusBar = 59393,
   ServerSettings = 159,

@@ -88,6 +88,7 @@ const char* StatusTip(Command id) {
     case Command::Refresh: return "サーバーとすぐに同期します";
     case Command::ToolBar: return "ツール バーの表示を切り替えます";
     case Command::StatusBar: return "ステータス バーの表示を切り替えます";
+    case Command::Holidays: return "祝日と土曜・日曜の色分け、祝日名の表示を切り替えます";
     case Command::ServerSettings: return "予定サーバーへの接続を設定します";
     case Command::ReferenceUsers: return "予定を参照するユーザを選びます";
     case Command::Help: return "ヘルプを表示します";
@@ -179,6 +180,7 @@ void CMainFrame::BuildMenusAndBars() {
   }
   actions_[Command::ToolBar]->setCheckable(true);
   actions_[Command::StatusBar]->setCheckable(true);
+  actions_[Command::Holidays]->setCheckable(true);
 
   tool_bar_ = new QToolBar(PlainText(CommandText(Command::ToolBar)), this);
   tool_bar_->setObjectName(QStringLiteral("ToolBar"));
@@ -228,6 +230,7 @@ void CMainFrame::DefaultHandlers() {
   handlers_[Command::StatusBar] = [this] {
     ShowBar(this, statusBar(), actions_[Command::StatusBar], !statusBar()->isVisibleTo(this));
   };
+  handlers_[Command::Holidays] = [this] { ShowHolidays(!state_.ShowHolidays); };
   handlers_[Command::Help] = [this] { ShowHelp(); };
   handlers_[Command::Refresh] = [this] { refreshNow(); };
   handlers_[Command::About] = [this] { ShowAbout(); };
@@ -278,6 +281,7 @@ int CMainFrame::reload() { return LoadVisibleItems(state_, store_); }
 bool CMainFrame::openUserStore(const std::string& program_path) {
   program_folder_ = ProgramFolderOf(program_path);
   state_ = ViewState::Initial();
+  state_.ShowHolidays = actions_[Command::Holidays]->isChecked();
   ConnectionState& conn = GlobalConnection();
   conn.Online = 0;
   conn.LastConnectFailure = DateTime::FromParts(2000, 8, 15);
@@ -499,6 +503,7 @@ void CMainFrame::RestoreSettings() {
   ShowBar(this, tool_bar_, actions_[Command::ToolBar], s.value(QStringLiteral("ToolBar"), true).toBool());
   ShowBar(this, statusBar(), actions_[Command::StatusBar], s.value(QStringLiteral("StatusBar"), true).toBool());
   s.endGroup();
+  ShowHolidays(s.value(QStringLiteral("View/Holidays"), true).toBool());
 }
 
 void CMainFrame::SaveSettings() {
@@ -509,6 +514,13 @@ void CMainFrame::SaveSettings() {
   s.setValue(QStringLiteral("ToolBar"), tool_bar_->isVisibleTo(this));
   s.setValue(QStringLiteral("StatusBar"), statusBar()->isVisibleTo(this));
   s.endGroup();
+  s.setValue(QStringLiteral("View/Holidays"), state_.ShowHolidays);
+}
+
+void CMainFrame::ShowHolidays(bool on) {
+  state_.ShowHolidays = on;
+  actions_[Command::Holidays]->setChecked(on);
+  view_->invalidateLayout();
 }
 
 // ---- commands of this window ----

@@ -115,6 +115,8 @@ class CMainFrame : public QMainWindow {
   void DefaultHandlers();
   void RestoreSettings();
   void SaveSettings();
+  // 祝日を表示: the state the layouts read and the menu's check.
+  void ShowHolidays(bool on);
   void MoveDate();
   void ShowHelp();
   void ShowAbout();

@@ -63,6 +63,10 @@ QtSurface::QtSurface(QPainter& painter, bool printing, const QFont& font)
 
 TextMetrics QtSurface::Metrics() const { return {fm_.height(), fm_.averageCharWidth()}; }
 
+int QtSurface::TextWidth(const std::string& cp932) const {
+  return fm_.horizontalAdvance(ui::FromCp932(cp932));
+}
+
 void QtSurface::SetTransparentBackground() { p_.setBackgroundMode(Qt::TransparentMode); }
 
 void QtSurface::FillRect(const Rect& r, Color c) {

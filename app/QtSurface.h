@@ -18,6 +18,7 @@ class QtSurface : public kv::Surface {
   QtSurface(QPainter& painter, bool printing, const QFont& font = CalendarFont());
 
   TextMetrics Metrics() const override;
+  int TextWidth(const std::string& cp932) const override;
   bool IsPrinting() const override { return printing_; }
   void SetTransparentBackground() override;
   void FillRect(const Rect& r, Color c) override;

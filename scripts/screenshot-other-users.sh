@@ -2,7 +2,7 @@
 # A screenshot of the other users' week of the real window under Xvfb: a
 # reference server with four users is started on a free port, filled with
 # a week of items, and the calendar of one of them shows the other three.
-# Usage: scripts/screenshot-other-users.sh [OUT.png]
+# Usage: scripts/screenshot-other-users.sh [OUT.png]; DAY=YYYY/MM/DD shows that day's week.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD_DIR="${BUILD_DIR:-build}"
@@ -39,4 +39,4 @@ done
 HOME="$scratch" XDG_DATA_HOME="$scratch/data" XDG_CONFIG_HOME="$scratch/config" \
   DBUS_SESSION_BUS_ADDRESS="unix:path=$scratch/no-bus" \
   QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1600x1000x24" \
-  "$BUILD_DIR/tests/group/kalvane_group_shot" "$port" "$OUT"
+  "$BUILD_DIR/tests/group/kalvane_group_shot" "$port" "$OUT" ${DAY:+"$DAY"}

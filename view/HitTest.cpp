@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "view/DayMarks.h"
 #include "view/Texts.h"
 
 namespace kv {
@@ -94,7 +95,8 @@ void OnPress(ViewState& state, Surface& s, ViewHost& host, int x, int y) {
   if (state.OwnSelection == -1 && state.ReferenceSelection == -1) {
     if (!state.InvertedRect.IsEmpty()) s.InvertRect(state.InvertedRect);
     state.InvertedRect = Rect{};
-    host.SetStatusText(0, "");
+    // A holiday whose name the day's heading had no room for is named here.
+    host.SetStatusText(0, HiddenHolidayAt(state, x, y, false).name);
   }
 }
 

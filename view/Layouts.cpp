@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "model/Clock.h"
+#include "view/DayMarks.h"
 #include "view/Texts.h"
 
 namespace kv {
@@ -31,7 +32,7 @@ namespace {
 // Today's day number on a tinted band in the month view, today's column
 // header in orange in the week and day views. Drawn over the layout from
 // its day cells, so no rectangle of a cell or an item moves.
-void MarkToday(const ViewState& state, Surface& s, const TextMetrics& m) {
+void MarkToday(ViewState& state, Surface& s, const TextMetrics& m) {
   const DateTime today = Now().DateOnly();
   if (!today.IsValid()) return;
   const bool month = state.ViewMode == MonthMode;
@@ -40,19 +41,20 @@ void MarkToday(const ViewState& state, Surface& s, const TextMetrics& m) {
     const DayCell& c = state.CellTable[i];
     if (c.rect.IsEmpty() || c.date != today) continue;
     const Rect& r = c.rect;
+    const int dow = DayOfWeekOf(today.Year(), today.Month(), today.Day());
     if (month) {
+      // The day's own colour and holiday name stay readable on the band.
       const Rect band{r.left + 1, r.top + 1, r.right - 1, std::min(r.top + m.h, r.bottom - 1)};
       s.FillRect(band, kTodayTint);
-      s.SetTextColor(kBlack);
-      s.DrawText(std::to_string(today.Day()), r, TextAlign::Left);
+      DrawDayNumber(state, s, i, r, today, dow, m);
     } else {
+      // White on orange, the holiday name included: red would not read there.
       const Rect header{r.left, r.top, r.right, r.top + m.h};
       s.FillRect(Rect{header.left + 1, header.top + 1, header.right - 1, header.bottom - 1},
                  kTodayHeader);
       s.SetTextColor(kWhite);
-      s.DrawText(std::to_string(today.Day()) + " " +
-                     WeekdayName(DayOfWeekOf(today.Year(), today.Month(), today.Day())),
-                 header, TextAlign::Center);
+      s.DrawText(HeaderLabel(state, s, today, dow, header.right - header.left), header,
+                 TextAlign::Center);
     }
   }
 }
@@ -87,6 +89,7 @@ void PaintView(ViewState& state, Surface& s, const Rect& area_given, ViewHost& h
   const TextMetrics m = s.Metrics();
   s.SetTransparentBackground();
   for (int i = 0; i < kDayCells; ++i) state.CellTable[i].rect = Rect{};
+  state.Headings = {};
   state.InvertedRect = Rect{};
   state.SlotRows = 0;
   // Rectangles describe this drawing only: an item drawn in another mode,
@@ -153,6 +156,7 @@ bool RestoreRects(std::vector<ScheduleItem>& items, const std::vector<Rects>& sa
 void PrintView(ViewState& state, Surface& page, const Rect& area, ViewHost& host,
                OtherUsersLayout* other_users) {
   const auto cells = state.CellTable;
+  const auto headings = state.Headings;
   const Rect inverted = state.InvertedRect;
   const int first_hour = state.FirstHour;
   const int slot_top = state.SlotTop, slot_height = state.SlotHeight, slot_rows = state.SlotRows,
@@ -165,6 +169,7 @@ void PrintView(ViewState& state, Surface& page, const Rect& area, ViewHost& host
   PaintView(state, page, area, host, other_users);
 
   state.CellTable = cells;
+  state.Headings = headings;
   state.InvertedRect = inverted;
   state.FirstHour = first_hour;
   state.SlotTop = slot_top;

@@ -2,6 +2,7 @@
 #include <vector>
 
 #include "model/Recurrence.h"
+#include "view/DayMarks.h"
 #include "view/Layouts.h"
 #include "view/Texts.h"
 
@@ -41,7 +42,9 @@ void DrawMonthLayout(ViewState& state, Surface& s, const Rect& area, const TextM
 
   for (int c = 0; c < 7; ++c) {
     const Rect r{L + cw * c + 1, T + h, L + cw * (c + 1), T + 2 * h};
-    s.FillRect(r, kBlue);
+    const HeaderColors colors = HeaderColorsOf(state, DateTime::Invalid(), c);
+    s.FillRect(r, colors.fill);
+    if (state.ShowHolidays) s.SetTextColor(colors.text);
     s.DrawText(WeekdayName(c), r, TextAlign::Center);
   }
 
@@ -76,8 +79,7 @@ void DrawMonthLayout(ViewState& state, Surface& s, const Rect& area, const TextM
         s.Frame3D(cell, kWhite, kBlack);
       state.CellTable[r * 7 + c] = DayCell{cell, D};
 
-      s.SetTextColor(kBlack);
-      s.DrawText(std::to_string(D.Day()), cell, TextAlign::Left);
+      DrawDayNumber(state, s, r * 7 + c, cell, D, c, tm);
 
       // A day whose next day cannot be formed keeps the plain test.
       const bool whole_day = N == D.AddDays(1);

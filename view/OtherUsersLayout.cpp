@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "model/Recurrence.h"
+#include "view/DayMarks.h"
 #include "view/Layouts.h"
 #include "view/Texts.h"
 
@@ -61,8 +62,13 @@ void DrawOtherUsersLayout(ViewState& state, Surface& s, const Rect& area, const 
   for (int i = 0; i <= 7; ++i) days[i] = OffsetDayToDate(Y, M, Dd, i - dow);
   for (int i = 0; i < 7; ++i) {
     const Rect r{L + nw + cw * i + 1, T + h, L + nw + cw * (i + 1), T + 2 * h};
-    s.FillRect(r, kBlue);
-    s.DrawText(std::to_string(days[i].Day()) + " " + WeekdayName(i), r, TextAlign::Center);
+    const HeaderColors colors = HeaderColorsOf(state, days[i], i);
+    bool name_cut = false;
+    s.FillRect(r, colors.fill);
+    s.SetTextColor(colors.text);
+    s.DrawText(HeaderLabel(state, s, days[i], i, r.right - r.left, &name_cut), r,
+               TextAlign::Center);
+    state.Headings[i] = DayHeading{r, name_cut};
     state.CellTable[i] =
         DayCell{Rect{r.left, T + 2 * h, r.right, T + 2 * h + rh * (users - (notice ? 1 : 0))},
                 days[i]};

@@ -25,6 +25,10 @@ class RecordingSurface : public Surface {
       : metrics_(m), printing_(printing) {}
 
   TextMetrics Metrics() const override { return metrics_; }
+  // As a fixed-pitch font: w per byte, so a double-byte character is 2w.
+  int TextWidth(const std::string& cp932) const override {
+    return static_cast<int>(cp932.size()) * metrics_.w;
+  }
   bool IsPrinting() const override { return printing_; }
   void SetPrinting(bool p) { printing_ = p; }
 

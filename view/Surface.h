@@ -37,6 +37,8 @@ class Surface {
   virtual ~Surface() = default;
 
   virtual TextMetrics Metrics() const = 0;
+  // The width of one line of CP932 text as DrawText would draw it.
+  virtual int TextWidth(const std::string& cp932) const = 0;
   virtual bool IsPrinting() const = 0;
 
   virtual void SetTransparentBackground() = 0;

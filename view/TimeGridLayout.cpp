@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "model/Recurrence.h"
+#include "view/DayMarks.h"
 #include "view/Layouts.h"
 
 namespace kv {
@@ -135,11 +136,15 @@ void DrawTimeGridLayout(ViewState& state, Surface& s, const Rect& area, const Te
     const int right = left + cw;
 
     const Rect header{left, T, right, T + h};
-    s.FillRect(header, kBlue);
-    s.SetTextColor(kWhite);
-    s.DrawText(std::to_string(col.date.Day()) + " " + WeekdayName(week ? i : dow), header,
+    const int col_dow = week ? i : dow;
+    const HeaderColors colors = HeaderColorsOf(state, col.date, col_dow);
+    bool name_cut = false;
+    s.FillRect(header, colors.fill);
+    s.SetTextColor(colors.text);
+    s.DrawText(HeaderLabel(state, s, col.date, col_dow, right - left, &name_cut), header,
                TextAlign::Center);
     s.Frame3D(header, kWhite, kBlack);
+    state.Headings[i] = DayHeading{header, name_cut};
 
     s.Frame3D(Rect{left, T + h, right, T + h + lanes * h}, kWhite, kBlack);
 

@@ -17,6 +17,14 @@ struct DayCell {
   DateTime date;
 };
 
+// Where a drawing wrote a day's number (the top line of a month cell) or
+// its column header, and whether the day's holiday name had to be cut or
+// left out there.
+struct DayHeading {
+  CellRect rect;
+  bool name_cut = false;
+};
+
 inline constexpr int kDayCells = 42;
 inline constexpr int kUpArrowCell = 42;
 inline constexpr int kDownArrowCell = 43;
@@ -37,6 +45,8 @@ struct ViewState {
   // the signed-in user, empty when the server did not list them.
   std::string OwnDisplayName;
   std::array<DayCell, kCellTableSize> CellTable{};
+  // The heading of each day cell of the last drawing, by CellTable index.
+  std::array<DayHeading, kDayCells> Headings{};
   CellRect InvertedRect{};
   // Where the week or day layout drew its half-hour slots (rows of
   // SlotHeight from SlotTop, the first one being slot FirstSlot of the
@@ -50,6 +60,10 @@ struct ViewState {
   // on that day starts there.
   DateTime PressedSlot = DateTime::Invalid();
   int DrawEnabled = 0;
+  // Sundays and holidays in red, Saturdays in blue, holiday names. Off,
+  // the layouts draw the plain calendar; the frame sets it from the
+  // settings (表示 → 祝日を表示, on unless turned off).
+  bool ShowHolidays = false;
   int RefreshReferences = 1;
   int Online = 0;
   // The server's user list could not be had for the other users' week:

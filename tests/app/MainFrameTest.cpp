@@ -8,14 +8,17 @@
 #include <QDateEdit>
 #include <QDateTimeEdit>
 #include <QDialog>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QSettings>
 #include <QStatusBar>
 #include <QTest>
 #include <QToolBar>
 #include <QTimer>
 #include <QToolButton>
+#include <QToolTip>
 #include <filesystem>
 
 #include "app/CalenderApp.h"
@@ -63,7 +66,7 @@ const std::vector<std::pair<const char*, std::vector<MenuEntry>>>& ExpectedMenus
        {{"移動", ""}, {"今日", "Home"}, {"前", "PgUp"}, {"次", "PgDown"}, {nullptr, ""}, {"日単位", ""},
         {"週単位", ""}, {"月単位", ""}, {"他ユーザ参照", ""}, {nullptr, ""}, {"最新の情報に更新", "F5"},
         {nullptr, ""}, {"ﾂｰﾙ ﾊﾞｰ(&T)", ""},
-        {"ｽﾃｰﾀｽ ﾊﾞｰ(&S)", ""}}},
+        {"ｽﾃｰﾀｽ ﾊﾞｰ(&S)", ""}, {nullptr, ""}, {"祝日を表示", ""}}},
       {"ツール", {{"サーバー設定", ""}, {"参照ユーザ", ""}}},
       {"ﾍﾙﾌﾟ(&H)", {{"Kalvane のヘルプ", ""}, {"Kalvane のﾊﾞｰｼﾞｮﾝ情報(&A)...", ""}}},
   };
@@ -76,7 +79,8 @@ const Command kAll[] = {Command::Print,     Command::PrintPreview, Command::Prin
                         Command::Previous,  Command::Next,         Command::DayUnit,    Command::WeekUnit,
                         Command::MonthUnit, Command::OtherUsers,   Command::ToolBar,    Command::StatusBar,
                         Command::ServerSettings, Command::ReferenceUsers, Command::Help, Command::About,
-                        Command::Undo,      Command::Refresh,      Command::Search};
+                        Command::Undo,      Command::Refresh,      Command::Search,
+                        Command::Holidays};
 
 TEST(MainFrame, MenusHoldEveryCommandInOrderWithItsTextAndKey) {
   Started s;
@@ -303,6 +307,79 @@ TEST(MainFrame, BarTogglesAndTheWindowAreRememberedInTheSettings) {
     EXPECT_TRUE(f.findChild<QToolBar*>(QStringLiteral("ToolBar"))->isVisibleTo(&f));
     EXPECT_TRUE(f.action(Command::ToolBar)->isChecked());
   }
+}
+
+TEST(MainFrame, HolidaySwitchIsCheckedRedrawsAndIsKeptAcrossARestart) {
+  test::ScratchHome home(D(2026, 5, 5, 10, 0, 0));
+  {
+    CCalenderApp app;
+    ASSERT_TRUE(app.InitInstance(home.ProgramPath()));
+    CMainFrame& f = *app.mainFrame();
+    QAction* entry = f.action(Command::Holidays);
+    EXPECT_TRUE(entry->isCheckable());
+    EXPECT_TRUE(entry->isChecked());
+    EXPECT_TRUE(f.state().ShowHolidays);
+    f.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&f));
+    ASSERT_TRUE(test::WaitForFrame(f.view()));
+    const int runs = f.view()->layoutRuns();
+    entry->trigger();
+    EXPECT_FALSE(entry->isChecked());
+    EXPECT_FALSE(f.state().ShowHolidays);
+    EXPECT_TRUE(test::LaidOutAgain(f.view(), runs));
+    f.action(Command::Exit)->trigger();
+  }
+  EXPECT_EQ(QSettings(QStringLiteral("Wexor"), QStringLiteral("Kalvane")).value(QStringLiteral("View/Holidays")),
+            QVariant(false));
+  {
+    CCalenderApp app;
+    ASSERT_TRUE(app.InitInstance(home.ProgramPath()));
+    CMainFrame& f = *app.mainFrame();
+    EXPECT_FALSE(f.action(Command::Holidays)->isChecked());
+    EXPECT_FALSE(f.state().ShowHolidays);
+    f.runCommand(Command::Holidays);
+    EXPECT_TRUE(f.action(Command::Holidays)->isChecked());
+    EXPECT_TRUE(f.state().ShowHolidays);
+    f.action(Command::Exit)->trigger();
+  }
+  CCalenderApp app;
+  ASSERT_TRUE(app.InitInstance(home.ProgramPath()));
+  EXPECT_TRUE(app.mainFrame()->action(Command::Holidays)->isChecked());
+  EXPECT_TRUE(app.mainFrame()->state().ShowHolidays);
+}
+
+// A week too narrow for the names: the header's tool tip and the status
+// pane at a press on the day tell them.
+TEST(MainFrame, ANarrowWeekTellsTheHolidayByToolTipAndStatusPane) {
+  test::ScratchHome home(D(2026, 5, 7, 10, 0, 0));
+  CCalenderApp app;
+  ASSERT_TRUE(app.InitInstance(home.ProgramPath()));
+  CMainFrame& f = *app.mainFrame();
+  f.runCommand(Command::WeekUnit);
+  f.resize(520, 420);
+  f.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&f));
+  ASSERT_TRUE(test::WaitForFrame(f.view()));
+  const ViewState& st = f.state();
+  ASSERT_EQ(st.CellTable[2].date, D(2026, 5, 5));
+  auto tip_at = [&](int column) {
+    const CellRect& h = st.Headings[column].rect;
+    const QPoint at((h.left + h.right) / 2, (h.top + h.bottom) / 2);
+    QHelpEvent help(QEvent::ToolTip, at, f.view()->mapToGlobal(at));
+    QApplication::sendEvent(f.view(), &help);
+    return help.isAccepted();
+  };
+  EXPECT_TRUE(tip_at(2));
+  EXPECT_TRUE(QTest::qWaitFor([] { return QToolTip::text() == QStringLiteral("こどもの日"); }, 30000));
+  EXPECT_FALSE(tip_at(4));  // 7 May: no holiday
+
+  const CellRect day = st.CellTable[2].rect;
+  QTest::mouseClick(f.view(), Qt::LeftButton, {}, QPoint(day.left + 4, day.bottom - 4));
+  EXPECT_EQ(st.SelectedDate, D(2026, 5, 5));
+  EXPECT_EQ(f.paneText(0), QStringLiteral("こどもの日"));
+  const CellRect thursday = st.CellTable[4].rect;
+  QTest::mouseClick(f.view(), Qt::LeftButton, {}, QPoint(thursday.left + 4, thursday.bottom - 4));
+  EXPECT_EQ(f.paneText(0), QString());
 }
 
 TEST(MainFrame, MoveDialogMovesToTheChosenDayOnlyOnOkAndFrom1970) {

@@ -1,11 +1,18 @@
 // Drives the real calendar window on a demo store and saves what it shows:
 //   kalvane_shots shots OUTDIR          month.png, week.png, day.png
 //   kalvane_shots print FILE.pdf MODE   one printed page (month|week|day)
+//   kalvane_shots tip FILE.png          the week with the first holiday whose header
+//                                       has no room for its name pressed (the status
+//                                       pane) and its header's tool tip
 //   kalvane_shots dialogs OUTDIR        print.png, page-setup.png, colour.png: Qt's
 //                                       own dialogs as the calendar shows them
 //   kalvane_shots seed-program PROGRAM [MINUTES]
 //                                       a store whose item starts PROGRAM this minute
 //                                       (or MINUTES later), not yet approved
+// --today YYYY/MM/DD before the command fixes the clock at 10:00 that day,
+// so the demo store and the pages are built around it; --select YYYY/MM/DD
+// then selects another day to show; --size WxH sets the window's size
+// (1280x800 otherwise).
 // The store goes where the calendar looks for it (HOME / XDG_DATA_HOME),
 // so run it with those pointing at a scratch folder.
 #include <QApplication>
@@ -13,11 +20,15 @@
 #include <QDialog>
 #include <QPointer>
 #include <QEventLoop>
+#include <QHelpEvent>
+#include <QScreen>
+#include <QToolTip>
 #include <QPrinter>
 #include <QTest>
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <unistd.h>
 
@@ -97,7 +108,30 @@ int Fail(const char* what) {
 
 int main(int argc, char** argv) {
   QApplication qt(argc, argv);
-  if (argc < 3) return Fail("usage: kalvane_shots shots OUTDIR | print FILE.pdf MODE");
+  DateTime select = DateTime::Invalid();
+  int width = 1280, height = 800;
+  while (argc >= 3 && std::string(argv[1]) == "--size") {
+    if (std::sscanf(argv[2], "%dx%d", &width, &height) != 2 || width < 200 || height < 150)
+      return Fail("--size wants WxH, at least 200x150");
+    argv += 2;
+    argc -= 2;
+  }
+  while (argc >= 3 && (std::string(argv[1]) == "--today" || std::string(argv[1]) == "--select")) {
+    int y = 0, m = 0, d = 0;
+    const DateTime day = std::sscanf(argv[2], "%d/%d/%d", &y, &m, &d) == 3
+                             ? DateTime::FromParts(y, m, d, 10, 0, 0)
+                             : DateTime::Invalid();
+    if (!day.IsValid()) return Fail("--today and --select want YYYY/MM/DD");
+    if (std::string(argv[1]) == "--today")
+      Clock::SetInstance(std::make_shared<FixedClock>(day));
+    else
+      select = day.DateOnly();
+    argv += 2;
+    argc -= 2;
+  }
+  if (argc < 3)
+    return Fail("usage: kalvane_shots [--size WxH] [--today YYYY/MM/DD] [--select YYYY/MM/DD] "
+                "shots OUTDIR | print FILE.pdf MODE");
   const std::string cmd = argv[1], target = argv[2];
   const std::string store = BuildStorePath(DataHome(), LogonName());
   if (cmd == "seed-program") {
@@ -128,9 +162,10 @@ int main(int argc, char** argv) {
   if (!app.InitInstance(QCoreApplication::applicationFilePath().toStdString()))
     return Fail("the calendar did not start");
   CMainFrame& f = *app.mainFrame();
-  f.resize(1280, 800);
+  f.resize(width, height);
   QTest::qWait(200);
   if (!WaitForFrame(f.view())) return Fail("no frame painted");
+  if (select.IsValid() && !f.viewCommands().MoveTo(select)) return Fail("cannot select that day");
 
   if (cmd == "shots") {
     const struct { Command mode; const char* file; } shots[] = {
@@ -145,6 +180,29 @@ int main(int argc, char** argv) {
       std::printf("%s\n", file.toLocal8Bit().constData());
     }
     return 0;
+  }
+  if (cmd == "tip") {
+    f.runCommand(Command::WeekUnit);
+    if (!WaitForFrame(f.view())) return Fail("no frame painted");
+    const ViewState& st = f.state();
+    for (int i = 0; i < 7; ++i) {
+      if (!st.Headings[i].name_cut) continue;
+      const CellRect& h = st.Headings[i].rect;
+      const CellRect& day = st.CellTable[i].rect;
+      QTest::mouseClick(f.view(), Qt::LeftButton, {}, QPoint(day.left + 4, day.bottom - 4));
+      const QPoint at(h.left + 4, (h.top + h.bottom) / 2);
+      QTest::mouseMove(f.view(), at);
+      QHelpEvent help(QEvent::ToolTip, at, f.view()->mapToGlobal(at));
+      QApplication::sendEvent(f.view(), &help);
+      if (!QTest::qWaitFor([] { return QToolTip::isVisible(); }, 5000)) return Fail("no tool tip");
+      QTest::qWait(300);  // the tip's fade-in; a tool, not a test
+      const QRect area = f.frameGeometry().united(QRect(QCursor::pos(), QSize(300, 60)));
+      if (!f.screen()->grabWindow(0, area.x(), area.y(), area.width(), area.height()).save(QString::fromStdString(target)))
+        return Fail("cannot save the screenshot");
+      std::printf("%s: %s\n", target.c_str(), QToolTip::text().toUtf8().constData());
+      return 0;
+    }
+    return Fail("every holiday of the week has room for its name");
   }
   if (cmd == "dialogs") {
     const QString dir = QString::fromStdString(target);

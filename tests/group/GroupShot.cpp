@@ -1,9 +1,9 @@
 // The other users' week of the real window, saved as a picture:
-//   kalvane_group_shot PORT OUT.png
+//   kalvane_group_shot PORT OUT.png [YYYY/MM/DD]
 // fills the reference server on PORT with a week of items for a small team,
 // writes the viewer's local store (server settings, reference users) where
 // the calendar looks for it, starts the calendar, switches to 他ユーザ参照
-// and saves the window. The server must know hanako (the viewer), taro,
+// and saves the window. The week is this one, or the one of the day given. The server must know hanako (the viewer), taro,
 // jiro and saburo with the passwords "pw-<name>", hanako allowed to write
 // taro's items (scripts/screenshot-other-users.sh sets this up).
 #include <QApplication>
@@ -43,10 +43,9 @@ struct Entry {
 };
 
 int Add(ConnectionState& conn, const std::string& user, const std::vector<Entry>& entries,
-        int serial) {
+        int serial, const DateTime& today) {
   conn.UserName = user;
   conn.Password = "pw-" + user;
-  const DateTime today = Now().DateOnly();
   const DateTime sunday = today.AddDays(-(today.DayOfWeek() - 1));
   int added = 0;
   for (const Entry& e : entries) {
@@ -91,10 +90,17 @@ int Fail(const char* what) {
 
 int main(int argc, char** argv) {
   QApplication qt(argc, argv);
-  if (argc < 3) return Fail("usage: kalvane_group_shot PORT OUT.png");
+  if (argc < 3) return Fail("usage: kalvane_group_shot PORT OUT.png [YYYY/MM/DD]");
   const int port = std::atoi(argv[1]);
   const std::string out = argv[2];
   if (port <= 0 || port > 65535) return Fail("the port must be 1 to 65535");
+  DateTime week = Now().DateOnly();
+  if (argc > 3) {
+    int y = 0, m = 0, d = 0;
+    week = std::sscanf(argv[3], "%d/%d/%d", &y, &m, &d) == 3 ? DateTime::FromParts(y, m, d)
+                                                              : DateTime::Invalid();
+    if (!week.IsValid()) return Fail("the day must be YYYY/MM/DD");
+  }
   const std::string store_path = app::BuildStorePath(app::DataHome(), app::LogonName());
   ConnectionState conn;
   conn.ServerName = "127.0.0.1";
@@ -108,7 +114,7 @@ int main(int argc, char** argv) {
                {{1, 9, 0, 1, "週次ミーティング", 0, 0, blue},
                 {3, 13, 30, 2, "歯医者", 1, 0, black},
                 {5, 0, 0, 1, "出張（大阪）", 0, 1, green}},
-               0);
+               0, week);
   if (!unreachable) added += Add(conn, "taro",
                {{1, 10, 0, 1, "顧客訪問", 0, 0, red},
                 {2, 9, 30, 1, "健康診断", 1, 0, black},
@@ -124,10 +130,10 @@ int main(int argc, char** argv) {
                 {5, 18, 0, 1, "日報", 0, 0, black},
                 {5, 19, 0, 1, "勉強会", 0, 0, black},
                 {5, 20, 0, 1, "翌週準備", 0, 0, black}},
-               100);
+               100, week);
   if (!unreachable) added += Add(conn, "jiro",
-               {{1, 14, 0, 1, "研修", 0, 0, blue}, {4, 19, 0, 2, "私用", 1, 0, black}}, 200);
-  if (!unreachable) added += Add(conn, "saburo", {{0, 0, 0, 7, "休暇", 0, 1, green}}, 300);
+               {{1, 14, 0, 1, "研修", 0, 0, blue}, {4, 19, 0, 2, "私用", 1, 0, black}}, 200, week);
+  if (!unreachable) added += Add(conn, "saburo", {{0, 0, 0, 7, "休暇", 0, 1, green}}, 300, week);
   if (added != 20) return Fail("the server did not take every item");
 
   {
@@ -152,6 +158,7 @@ int main(int argc, char** argv) {
   f.resize(1280, 800);
   QTest::qWait(200);
   if (!WaitForFrame(f.view())) return Fail("no frame painted");
+  if (week != Now().DateOnly() && !f.viewCommands().MoveTo(week)) return Fail("cannot show that week");
   // As when the server went away after the week was opened.
   if (unreachable) f.state().Online = 1;
   f.runCommand(app::Command::OtherUsers);
