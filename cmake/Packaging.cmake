@@ -16,7 +16,7 @@ string(TIMESTAMP CHANGELOG_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${KALVANE_MAINTAINER}")
 
 # Debian wants the licence and a compressed changelog in each package's
-# doc folder.
+# doc folder, and a manual page for each program in /usr/bin.
 function(kalvane_package_docs component PKG)
   set(dir ${_pkg_gen}/${PKG})
   configure_file(${PROJECT_SOURCE_DIR}/packaging/copyright.in ${dir}/copyright @ONLY)
@@ -27,6 +27,10 @@ function(kalvane_package_docs component PKG)
                   OUTPUT_FILE ${dir}/changelog.gz COMMAND_ERROR_IS_FATAL ANY)
   install(FILES ${dir}/copyright ${dir}/changelog.gz
           DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${PKG} COMPONENT ${component})
+  configure_file(${PROJECT_SOURCE_DIR}/packaging/man/${PKG}.1 ${dir}/${PKG}.1 @ONLY)
+  execute_process(COMMAND ${GZIP_PROGRAM} -9nc ${dir}/${PKG}.1
+                  OUTPUT_FILE ${dir}/${PKG}.1.gz COMMAND_ERROR_IS_FATAL ANY)
+  install(FILES ${dir}/${PKG}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT ${component})
 endfunction()
 
 set(CPACK_COMPONENTS_ALL server)

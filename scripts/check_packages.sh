@@ -34,7 +34,7 @@ trap cleanup EXIT
 
 # Each package holds its own files and nothing else (no test, benchmark,
 # library or header).
-contents() { dpkg-deb -c "$1" | awk '$1 !~ /^d/ {print $6}' | sort; }
+contents() { dpkg-deb -c "$1" | awk '$1 !~ /^d/ {print $6}' | LC_ALL=C sort; }
 cat > "$scratch/client.want" <<'LIST'
 ./usr/bin/kalvane
 ./usr/libexec/kalvane/QvxAlarm.exe
@@ -44,6 +44,7 @@ cat > "$scratch/client.want" <<'LIST'
 ./usr/share/doc/kalvane/changelog.gz
 ./usr/share/doc/kalvane/copyright
 ./usr/share/icons/hicolor/scalable/apps/com.wexor.Kalvane.svg
+./usr/share/man/man1/kalvane.1.gz
 ./usr/share/metainfo/com.wexor.Kalvane.metainfo.xml
 LIST
 cat > "$scratch/server.want" <<'LIST'
@@ -52,6 +53,7 @@ cat > "$scratch/server.want" <<'LIST'
 ./usr/lib/sysusers.d/kalvane-server.conf
 ./usr/share/doc/kalvane-server/changelog.gz
 ./usr/share/doc/kalvane-server/copyright
+./usr/share/man/man1/kalvane-server.1.gz
 LIST
 contents "$client_deb" | diff -u "$scratch/client.want" - || fail "kalvane holds other files"
 contents "$server_deb" | diff -u "$scratch/server.want" - || fail "kalvane-server holds other files"
@@ -68,7 +70,7 @@ done
 [ "$(dpkg-deb -f "$client_deb" Version)" = "$version" ] || fail "kalvane is not version $version"
 
 # Warnings are shown but pass; an error fails.
-lintian --fail-on error --no-tag-display-limit "$client_deb" "$server_deb" || fail "lintian found errors"
+lintian --fail-on error --tag-display-limit 0 "$client_deb" "$server_deb" || fail "lintian found errors"
 
 # What the file system holds where packages put files, leaving out the
 # package manager's own records.
