@@ -12,6 +12,7 @@ PACKAGES=(
   poppler-utils xdg-utils desktop-file-utils appstream
   fonts-noto-cjk xvfb xauth dbus-daemon
   clang libclang-rt-14-dev python3
+  dpkg-dev fakeroot lintian file gzip
 )
 
 missing=()

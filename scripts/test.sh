@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, runs a bounded fuzzing run of the wire
 # readers, then every test through CTest, then the core's tests again under
-# the address and undefined-behaviour sanitizers.
+# the address and undefined-behaviour sanitizers, then the Debian packages.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -27,4 +27,11 @@ if [ "${SANITIZE:-1}" != 0 ]; then
   export ASAN_OPTIONS="detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1"
   export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
   (cd build-asan && ctest --output-on-failure -j "${JOBS:-2}" --timeout 1800)
+fi
+
+# The Debian packages: built, held to lintian, installed here, started,
+# purged again (scripts/check_packages.sh; needs root or sudo).
+# PACKAGES=0 skips it.
+if [ "${PACKAGES:-1}" != 0 ]; then
+  scripts/check_packages.sh
 fi
