@@ -1,5 +1,6 @@
 // Finding an item again with the keyboard alone: Ctrl+F, a word, the
-// arrows, Enter; the calendar then shows that day with the item selected.
+// arrows, Enter; the calendar then shows that day, a holiday, with the
+// item selected.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -38,10 +39,24 @@ ScheduleItem Item(const char* subject, DateTime start, int n) {
   return it;
 }
 
+// Pixels of the shown frame inside r (logical units) that are clearly red,
+// leaving out its edges, where the selected day's red frame runs.
+int RedIn(const QImage& frame, const CellRect& r) {
+  const qreal dpr = frame.devicePixelRatio();
+  int n = 0;
+  for (int y = static_cast<int>((r.top + 2) * dpr); y < static_cast<int>((r.bottom - 2) * dpr); ++y)
+    for (int x = static_cast<int>((r.left + 2) * dpr); x < static_cast<int>((r.right - 2) * dpr); ++x) {
+      const QRgb p = frame.pixel(x, y);
+      n += qRed(p) > 150 && qGreen(p) < 110 && qBlue(p) < 110;
+    }
+  return n;
+}
+
 TEST(Story, SearchJumpsToTheDayAndSelectsTheItem) {
   test::ScratchHome home(D(2005, 3, 9, 10, 0, 0));
   fs::create_directories(home.StoreFolder());
-  const ScheduleItem target = Item("ｶﾚﾝﾀﾞｰ打ち合わせ", D(2005, 5, 20, 14, 0, 0), 1);
+  // On 憲法記念日, which the month shows in red beside the day number.
+  const ScheduleItem target = Item("ｶﾚﾝﾀﾞｰ打ち合わせ", D(2005, 5, 3, 14, 0, 0), 1);
   ASSERT_TRUE(test::WriteStore(home.StorePath(), {Item("カレンダー説明会", D(2005, 4, 4, 9, 0, 0), 2),
                                                   target, Item("昼食", D(2005, 5, 20, 12, 0, 0), 3)}));
   CCalenderApp app;
@@ -73,17 +88,27 @@ TEST(Story, SearchJumpsToTheDayAndSelectsTheItem) {
   QTest::keyClick(f.view(), Qt::Key_F, Qt::ControlModifier);
   EXPECT_TRUE(dialogs.done());
   EXPECT_EQ(lines, (QStringList{QStringLiteral("2005/04/04(月)  09:00  カレンダー説明会"),
-                                QStringLiteral("2005/05/20(金)  14:00  ｶﾚﾝﾀﾞｰ打ち合わせ")}));
+                                QStringLiteral("2005/05/03(火)  14:00  ｶﾚﾝﾀﾞｰ打ち合わせ")}));
 
   ViewState& st = f.state();
   EXPECT_EQ(st.ViewMode, MonthMode);
-  EXPECT_EQ(st.SelectedDate, D(2005, 5, 20));
+  EXPECT_EQ(st.SelectedDate, D(2005, 5, 3));
   ASSERT_TRUE(test::WaitForFrame(f.view(), false));
   const ScheduleItem* selected = st.SelectedOwnItem();
   ASSERT_NE(selected, nullptr);
   EXPECT_EQ(selected->Index, target.Index);
   EXPECT_EQ(st.InvertedRect, selected->CellRects[0]) << "drawn selected";
   EXPECT_EQ(f.paneText(0), QStringLiteral("ｶﾚﾝﾀﾞｰ打ち合わせ"));
+
+  // The holiday: its day number and name in red, whole; the day before, a
+  // Monday, in black.
+  const int holiday = test::DayCellOf(st, D(2005, 5, 3)), monday = test::DayCellOf(st, D(2005, 5, 2));
+  ASSERT_GE(holiday, 0);
+  ASSERT_GE(monday, 0);
+  EXPECT_FALSE(st.Headings[holiday].name_cut);
+  const QImage frame = f.view()->frameImage();
+  EXPECT_GT(RedIn(frame, st.Headings[holiday].rect), 30);
+  EXPECT_EQ(RedIn(frame, st.Headings[monday].rect), 0);
   EXPECT_TRUE(ui::MessageBox::takeShownTexts().isEmpty());
 }
 
