@@ -330,7 +330,20 @@ void WriteItem(Writer& w, const ScheduleItem& it, const Zone& z, const std::stri
     if (te < ts || !it.RepStart.IsValid() || !it.RepEnd.IsValid()) return;
     const int64_t lo = it.RepStart.DayNumber() - 1, hi = it.RepEnd.DayNumber() + 1;
     if (hi < lo || hi - lo > int64_t(kMaxInstances)) return;
-    const std::vector<int64_t> want = ModelDays(it, lo, hi);
+    // A range as the edit dialog makes it: the rule alone is exact (the
+    // differential test holds every kind to that), so only the first day
+    // is looked for. Anything else is expanded and put right day by day.
+    const bool plain = it.RepStart.SecondsOfDay() == 0 &&
+                       it.RepEnd.SecondsOfDay() == 23 * 3600 + 59 * 60 && it.RepX >= 1 &&
+                       it.RepX <= 12 && !RuleOf(it).empty();
+    std::vector<int64_t> want;
+    if (plain) {
+      const OccurrenceTest test(it);
+      for (int64_t d = lo; d <= hi && want.empty(); ++d)
+        if (test.OnDay(CalendarDay::Of(DayStart(d)))) want.push_back(d);
+    } else {
+      want = ModelDays(it, lo, hi);
+    }
     if (want.empty()) return;
     const int64_t first = want.front();
     dtstart = all_day ? IcalTime(DayStart(first), true, nullptr)
@@ -356,7 +369,8 @@ void WriteItem(Writer& w, const ScheduleItem& it, const Zone& z, const std::stri
       if (icaltime_is_null_time(u)) rrule.clear();
       else rrule += ";UNTIL=" + DateText(u);
     }
-    if (!rrule.empty()) {
+    if (plain && rrule.empty()) want = ModelDays(it, lo, hi);
+    if (!rrule.empty() && !plain) {
       icalrecurrencetype r = icalrecurrencetype_from_string(rrule.c_str());
       if (r.freq == ICAL_NO_RECURRENCE || !RuleDays(r, dtstart, z.zone, hi, have)) {
         rrule.clear();
@@ -366,6 +380,7 @@ void WriteItem(Writer& w, const ScheduleItem& it, const Zone& z, const std::stri
     // DTSTART is always an instance, whatever the rule says.
     have.push_back(first);
     SortUnique(have);
+    if (plain && !rrule.empty()) have = want;
     // Where the rule is not exact, single days put it right.
     std::set_difference(want.begin(), want.end(), have.begin(), have.end(),
                         std::back_inserter(rdates));
