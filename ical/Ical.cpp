@@ -23,6 +23,9 @@ constexpr int64_t kDay = DateTime::kSecondsPerDay;
 // No series is expanded further than this; the model's years 100..9999
 // hold fewer days than that.
 constexpr std::size_t kMaxInstances = 4'000'000;
+// A file's rule is expanded no further than this (a daily rule of five
+// centuries); each step costs the reader, and the file is anyone's.
+constexpr std::size_t kMaxFileInstances = 200'000;
 
 void QuietLibical() {
   // A malformed file must give a problem line, never end the program.
@@ -269,15 +272,16 @@ std::vector<int64_t> ModelDays(const ScheduleItem& it, int64_t lo, int64_t hi) {
 
 // The local days of a rule from dtstart; false when it does not end by `hi`.
 bool RuleDays(const icalrecurrencetype& rule, const icaltimetype& dtstart, icaltimezone* local,
-              int64_t hi, std::vector<int64_t>& days) {
+              int64_t hi, std::vector<int64_t>& days, std::size_t cap = kMaxInstances) {
   icalrecur_iterator* ri = icalrecur_iterator_new(rule, dtstart);
   if (!ri) return false;
   bool ended = true;
+  std::size_t steps = 0;
   for (icaltimetype t = icalrecur_iterator_next(ri); !icaltime_is_null_time(t);
        t = icalrecur_iterator_next(ri)) {
     if (!t.is_date && t.zone && local && t.zone != local) t = icaltime_convert_to_zone(t, local);
     const int64_t d = DayOf(t);
-    if (d > hi || days.size() >= kMaxInstances) {
+    if (d > hi || ++steps > cap) {
       ended = false;
       break;
     }
@@ -894,7 +898,7 @@ void Reader::Event(icalcomponent* c) {
     // The file's days: the rule, its RDATEs, less its EXDATEs.
     std::vector<int64_t> days;
     const int64_t far = DaysFromCivil(9999, 12, 31);
-    if (!RuleDays(r, ts_raw, local, far, days)) {
+    if (!RuleDays(r, ts_raw, local, far, days, kMaxFileInstances)) {
       Problem(name, "繰り返しが長すぎます");
       return;
     }
