@@ -1005,6 +1005,23 @@ void Reader::Event(icalcomponent* c) {
   const char* uid = icalcomponent_get_uid(c);
   std::string u = uid ? uid : "";
   if (u.size() > 1024) u.resize(1024);
+  if (opt.versions) {
+    int seq = 0;
+    if (icalproperty* p = icalcomponent_get_first_property(c, ICAL_SEQUENCE_PROPERTY))
+      seq = std::max(0, icalproperty_get_sequence(p));
+    std::string v = std::to_string(seq);
+    v = std::string(10 - std::min<std::size_t>(10, v.size()), '0') + v + "/";
+    if (icalproperty* p = icalcomponent_get_first_property(c, ICAL_LASTMODIFIED_PROPERTY)) {
+      icaltimetype t = icalproperty_get_lastmodified(p);
+      if (!icaltime_is_null_time(t)) {
+        if (t.zone && t.zone != icaltimezone_get_utc_timezone())
+          t = icaltime_convert_to_zone(t, icaltimezone_get_utc_timezone());
+        t.zone = icaltimezone_get_utc_timezone();
+        v += DateText(t);
+      }
+    }
+    opt.versions->push_back(std::move(v));
+  }
   result.items.push_back(std::move(it));
   result.uids.push_back(std::move(u));
 }
@@ -1030,6 +1047,7 @@ Imported Import(std::string_view ics_text, const ImportOptions& options) {
   QuietLibical();
   Reader r;
   r.opt = options;
+  if (r.opt.versions) r.opt.versions->clear();
   if (ics_text.size() > kMaxFileBytes) {
     r.result.problems.push_back("ファイルが大きすぎます（64 MiB まで）");
     return std::move(r.result);

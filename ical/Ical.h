@@ -25,6 +25,9 @@ struct ImportOptions {
   bool replace_unmappable = false;
   // Wall-clock zone the times are brought into; empty: the system's.
   std::string zone;
+  // When set, receives the version of each item taken, same order: text
+  // that sorts as SEQUENCE, then LAST-MODIFIED, do.
+  std::vector<std::string>* versions = nullptr;
 };
 Imported Import(std::string_view ics_text, const ImportOptions& options);
 
