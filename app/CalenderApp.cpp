@@ -6,6 +6,9 @@
 #include "app/CalenderDoc.h"
 #include "app/Icons.h"
 #include "app/MainFrame.h"
+#ifdef KALVANE_ICAL
+#include "app/IcalWiring.h"
+#endif
 #include "app/QtSurface.h"
 #include "app/ui/Translations.h"
 
@@ -40,6 +43,20 @@ bool CCalenderApp::InitInstance(const std::string& program_path) {
   }
   frame_->show();
   frame_->finishStartup();
+#ifdef KALVANE_ICAL
+  // A calendar file given to the program (opened from the file manager)
+  // goes to the import preview once the window is up.
+  const QStringList args = QCoreApplication::arguments();
+  for (qsizetype i = 1; i < args.size(); ++i) {
+    if (args[i].endsWith(QStringLiteral(".ics"), Qt::CaseInsensitive)) {
+      const QString path = args[i];
+      CMainFrame* frame = frame_.get();
+      QMetaObject::invokeMethod(frame, [frame, path] { ImportIcalFile(*frame, path); },
+                                Qt::QueuedConnection);
+      break;
+    }
+  }
+#endif
   return true;
 }
 

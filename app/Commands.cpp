@@ -8,6 +8,9 @@ constexpr Command kSeparator = Command{0};
 #define KV_SEP {kSeparator, nullptr, ""}
 
 const CommandInfo kFile[] = {
+    {Command::Import, "インポート(&I)...", ""},
+    {Command::Export, "エクスポート(&E)...", ""},
+    KV_SEP,
     {Command::Print, "印刷(&P)...", "Ctrl+P"},
     {Command::PrintPreview, "印刷ﾌﾟﾚﾋﾞｭｰ(&V)", ""},
     {Command::PrintSetup, "ﾌﾟﾘﾝﾀの設定(&R)...", ""},

@@ -8,6 +8,8 @@ enum class Command : int {
   PrintPreview = 57609,
   PrintSetup = 57606,
   Exit = 57665,
+  Import = 32801,
+  Export = 32802,
   Undo = 57643,
   Add = 137,
   Edit = 135,

@@ -69,6 +69,8 @@ const char* StatusTip(Command id) {
     case Command::PrintPreview: return "印刷されるページを画面で確かめます";
     case Command::PrintSetup: return "用紙と向きを選びます";
     case Command::Exit: return "Kalvane を終了します";
+    case Command::Import: return "iCalendar ファイルの予定を取り込みます";
+    case Command::Export: return "予定を iCalendar ファイルに書き出します";
     case Command::Undo: return "自分の予定への直前の変更を取り消します";
     case Command::Add: return "選択した日に予定を追加します";
     case Command::Edit: return "選択した予定を編集します";
@@ -209,7 +211,7 @@ void CMainFrame::BuildMenusAndBars() {
 }
 
 void CMainFrame::DefaultHandlers() {
-  for (Command id : {Command::Undo, Command::Search, Command::Add, Command::Edit, Command::Delete, Command::Cut, Command::Copy,
+  for (Command id : {Command::Import, Command::Export, Command::Undo, Command::Search, Command::Add, Command::Edit, Command::Delete, Command::Cut, Command::Copy,
                      Command::Paste, Command::OtherUsers, Command::ServerSettings,
                      Command::ReferenceUsers})
     handlers_[id] = [this] { notAvailableYet(); };

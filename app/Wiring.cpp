@@ -3,6 +3,9 @@
 
 #include "app/CalenderApp.h"
 #include "app/ItemWiring.h"
+#ifdef KALVANE_ICAL
+#include "app/IcalWiring.h"
+#endif
 #include "app/MainFrame.h"
 #include "app/group/GroupWiring.h"
 #include "app/shell/AlarmWiring.h"
@@ -37,6 +40,9 @@ void WireCommands(CMainFrame& frame) {
   // Made after the tick and the item commands, so it is deleted after them.
   new ApprovalsHolder(&frame, std::move(approvals));
   WireGroupSide(frame);
+#ifdef KALVANE_ICAL
+  WireIcal(frame);
+#endif
 }
 
 }  // namespace kv::app

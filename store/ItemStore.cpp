@@ -82,7 +82,12 @@ constexpr const char* kIndexSchema =
     "CREATE INDEX IF NOT EXISTS \"MySelfRepeating\" ON \"MySelf\"(\"RepType\") WHERE " KV_REPEATING ";"
     "CREATE INDEX IF NOT EXISTS \"MySelfAlarmed\" ON \"MySelf\"(\"Alarm\") WHERE " KV_ALARMED ";"
     "CREATE INDEX IF NOT EXISTS \"MySelfTombstones\" ON \"MySelf\"(\"Updated\") WHERE "
-    KV_TOMBSTONES ";";
+    KV_TOMBSTONES ";"
+    // The UID of each event taken from an iCalendar file, with the item it
+    // became and the file's version of it; made when missing, so older
+    // files open as before.
+    "CREATE TABLE IF NOT EXISTS \"Imported\"(\"Uid\" BLOB PRIMARY KEY,\"Index\" REAL,"
+    "\"Version\" BLOB);";
 
 // Every row the load window can reach, from four indexes.
 constexpr const char* kNearParts[] = {
@@ -416,6 +421,7 @@ struct ItemStore::Impl {
   Stmt settings_read, settings_write, touch, unsent_count;
   Stmt users_read, users_clear, users_add;
   Stmt near_rows, alarmed_rows, near_count, alarmed_count;
+  Stmt imported_find, imported_put;
 
   // The shared current row.
   enum class Pos { BeforeFirst, AtRow, PastEnd };
@@ -437,7 +443,8 @@ struct ItemStore::Impl {
     for (Stmt* s : {&begin, &commit, &rollback, &walk, &keys, &find_number, &find_text, &index_run,
                     &insert, &update, &mark_deleted, &set_flag, &purge_select, &purge_delete,
                     &settings_read, &settings_write, &touch, &unsent_count, &users_read, &users_clear, &users_add,
-                    &near_rows, &alarmed_rows, &near_count, &alarmed_count}) {
+                    &near_rows, &alarmed_rows, &near_count, &alarmed_count, &imported_find,
+                    &imported_put}) {
       s->Finalize();
       if (s->SawDamage()) clean = false;
     }
@@ -536,7 +543,11 @@ struct ItemStore::Impl {
            near_count.Prepare(db, NearCountQuery()) &&
            alarmed_count.Prepare(db, std::string("SELECT count(*) FROM (") + kAlarmedRows + ")") &&
            purge_select.Prepare(db, "SELECT rowid,\"Updated\" FROM \"MySelf\" INDEXED BY "
-                                    "\"MySelfTombstones\" WHERE " KV_TOMBSTONES);
+                                    "\"MySelfTombstones\" WHERE " KV_TOMBSTONES) &&
+           imported_find.Prepare(db, "SELECT \"Index\",\"Version\" FROM \"Imported\" WHERE "
+                                     "\"Uid\"=?1") &&
+           imported_put.Prepare(db, "INSERT OR REPLACE INTO \"Imported\"(\"Uid\",\"Index\","
+                                    "\"Version\") VALUES(?1,?2,?3)");
   }
 
   // A damaged file is refused at opening rather than found row by row.
@@ -1159,6 +1170,33 @@ int ItemStore::WriteSettings(const std::string& user_name, const std::string& se
   sqlite3_bind_int(*u, 3, server_port);
   BindText(*u, 4, password);
   return s.Change(*u) && sqlite3_changes(s.db) == 1 ? 1 : 0;
+}
+
+int ItemStore::FindImportedUid(const std::string& uid, DateTime& index, std::string& version) {
+  if (!IsOpen()) return -1;
+  try {
+    Use u(impl_->imported_find);
+    BindText(*u, 1, uid);
+    const int rc = sqlite3_step(*u);
+    if (rc == SQLITE_DONE) return 0;
+    if (rc != SQLITE_ROW) return -1;
+    index = ReadDate(*u, 0);
+    ReadText(*u, 1, version);
+    return 1;
+  } catch (...) {
+    return -1;
+  }
+}
+
+int ItemStore::RememberImportedUid(const std::string& uid, const DateTime& index,
+                                   const std::string& version) {
+  if (!IsOpen()) return 0;
+  Impl& s = *impl_;
+  Use u(s.imported_put);
+  BindText(*u, 1, uid);
+  BindDate(*u, 2, index);
+  BindText(*u, 3, version);
+  return s.Change(*u) ? 1 : 0;
 }
 
 int ItemStore::TouchLastUpdate() {

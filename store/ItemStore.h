@@ -134,6 +134,13 @@ class ItemStore {
   // tombstones made since the last upload; -1 when it cannot be read.
   int64_t CountUnsent();
 
+  // The item an iCalendar event of this UID became, with the file's
+  // version of it (text that orders as the versions do): 1 found, 0 not
+  // found, -1 unreadable.
+  int FindImportedUid(const std::string& uid, DateTime& index, std::string& version);
+  // Keeps (or replaces) the UID's item and version; in a batch like any change.
+  int RememberImportedUid(const std::string& uid, const DateTime& index, const std::string& version);
+
   int ReadSettings(std::string& user_name, std::string& server_name, int32_t& server_port,
                    std::string& password, DateTime& last_update);
   int WriteSettings(const std::string& user_name, const std::string& server_name,

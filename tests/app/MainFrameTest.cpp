@@ -57,7 +57,8 @@ struct MenuEntry {
 const std::vector<std::pair<const char*, std::vector<MenuEntry>>>& ExpectedMenus() {
   static const std::vector<std::pair<const char*, std::vector<MenuEntry>>> m = {
       {"ﾌｧｲﾙ(&F)",
-       {{"印刷(&P)...", "Ctrl+P"}, {"印刷ﾌﾟﾚﾋﾞｭｰ(&V)", ""}, {"ﾌﾟﾘﾝﾀの設定(&R)...", ""}, {nullptr, ""},
+       {{"インポート(&I)...", ""}, {"エクスポート(&E)...", ""}, {nullptr, ""},
+        {"印刷(&P)...", "Ctrl+P"}, {"印刷ﾌﾟﾚﾋﾞｭｰ(&V)", ""}, {"ﾌﾟﾘﾝﾀの設定(&R)...", ""}, {nullptr, ""},
         {"ｱﾌﾟﾘｹｰｼｮﾝの終了(&X)", ""}}},
       {"編集(&E)",
        {{"元に戻す(&U)", "Ctrl+Z"}, {nullptr, ""}, {"追加", "Ins"}, {"編集", ""}, {"削除", "Del"}, {nullptr, ""}, {"切り取り(&T)", "Ctrl+X"},
@@ -80,7 +81,7 @@ const Command kAll[] = {Command::Print,     Command::PrintPreview, Command::Prin
                         Command::MonthUnit, Command::OtherUsers,   Command::ToolBar,    Command::StatusBar,
                         Command::ServerSettings, Command::ReferenceUsers, Command::Help, Command::About,
                         Command::Undo,      Command::Refresh,      Command::Search,
-                        Command::Holidays};
+                        Command::Holidays,  Command::Import,       Command::Export};
 
 TEST(MainFrame, MenusHoldEveryCommandInOrderWithItsTextAndKey) {
   Started s;

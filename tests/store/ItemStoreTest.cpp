@@ -864,3 +864,34 @@ TEST(StoreClosed, OperationsFailWithoutAFile) {
 
 }  // namespace
 }  // namespace kv
+
+namespace kv {
+namespace {
+
+// A file from before imports had their table opens, gains it, and keeps
+// each UID's item and version across closing; a failed batch keeps none.
+TEST_F(StoreTest, ImportedUidsSurviveReopeningAndAnOlderFile) {
+  Reopen("DROP TABLE Imported");
+  DateTime index;
+  std::string version;
+  EXPECT_EQ(store.FindImportedUid("a@x", index, version), 0);
+  const DateTime i1 = DateTime::FromParts(2024, 7, 16, 10, 0, 1);
+  ASSERT_EQ(store.RememberImportedUid("a@x", i1, "20240101T000000Z/0000000003"), 1);
+  Reopen();
+  ASSERT_EQ(store.FindImportedUid("a@x", index, version), 1);
+  EXPECT_EQ(index, i1);
+  EXPECT_EQ(version, "20240101T000000Z/0000000003");
+  EXPECT_EQ(store.FindImportedUid("A@x", index, version), 0);
+  const DateTime i2 = i1.AddSeconds(5);
+  ASSERT_EQ(store.RememberImportedUid("a@x", i2, "v2"), 1);
+  ASSERT_EQ(store.FindImportedUid("a@x", index, version), 1);
+  EXPECT_EQ(index, i2);
+  EXPECT_EQ(version, "v2");
+  ASSERT_EQ(store.BeginBatch(), 1);
+  ASSERT_EQ(store.RememberImportedUid("b@x", i1, "v"), 1);
+  store.AbortBatch();
+  EXPECT_EQ(store.FindImportedUid("b@x", index, version), 0);
+}
+
+}  // namespace
+}  // namespace kv
