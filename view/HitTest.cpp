@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "model/Holidays.h"
 #include "view/DayMarks.h"
 #include "view/Texts.h"
 
@@ -199,6 +200,16 @@ bool StepThroughDay(ViewState& state, Surface& s, ViewHost& host, bool forward) 
 
 }  // namespace
 
+namespace {
+
+// A day reached by the keys says its holiday in the message pane, as a
+// press does where the header has no room for it.
+void SayHoliday(const ViewState& state, ViewHost& host) {
+  host.SetStatusText(0, state.ShowHolidays ? HolidayName(state.SelectedDate) : std::string());
+}
+
+}  // namespace
+
 bool OnKey(ViewState& state, Surface& s, ViewHost& host, ItemOperations& ops, ViewCommands& nav,
            ViewKey key) {
   const int mode = state.ViewMode;
@@ -208,11 +219,13 @@ bool OnKey(ViewState& state, Surface& s, ViewHost& host, ItemOperations& ops, Vi
     case ViewKey::Left:
     case ViewKey::Right:
       nav.MoveDays(key == ViewKey::Left ? -1 : 1);
+      SayHoliday(state, host);
       return true;
     case ViewKey::Up:
     case ViewKey::Down:
       if (mode == MonthMode) {
         nav.MoveDays(key == ViewKey::Up ? -7 : 7);
+        SayHoliday(state, host);
       } else {
         // As the arrows at the grid's edge; the layout keeps the last
         // hour on the page.

@@ -283,6 +283,17 @@ TEST(Keys, ArrowsMoveTheDayAndTurnPagesEnterAndTabActOnTheDay) {
     k.Key(ViewKey::Tab);
     EXPECT_EQ(k.st.OwnSelection, -1);
     EXPECT_TRUE(k.feedback.Find(SurfaceOp::Invert).empty());
+    // A holiday reached by the keys says its name; the day after it, nothing.
+    k.st.ShowHolidays = true;
+    k.Key(ViewKey::Up);
+    k.Key(ViewKey::Left);
+    EXPECT_EQ(k.st.SelectedDate, D(2005, 3, 21));
+    EXPECT_EQ(k.host.pane[0], test::J("振替休日"));
+    k.Key(ViewKey::Left);
+    EXPECT_EQ(k.host.pane[0], test::J("春分の日"));
+    k.Key(ViewKey::Right);
+    k.Key(ViewKey::Right);
+    EXPECT_EQ(k.host.pane[0], "");
   }
   {
     // Thursday 31 March: the week of 27 March to 2 April.
