@@ -44,4 +44,12 @@ class CapturingReporter : public benchmark::ConsoleReporter {
 
 inline void Figure(const char* name, double value) { std::printf("%s: %.3f\n", name, value); }
 
+// Runs every registered benchmark into `reporter`, so the caller can print
+// its figures afterwards.
+inline void RunAll(int* argc, char** argv, CapturingReporter& reporter) {
+  benchmark::Initialize(argc, argv);
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+}
+
 }  // namespace kv::bench

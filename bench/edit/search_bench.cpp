@@ -106,10 +106,8 @@ BENCHMARK(BM_HolidayYear)->Unit(benchmark::kMicrosecond);
 
 int main(int argc, char** argv) {
   Clock::SetInstance(std::make_shared<FixedClock>(DateTime::FromParts(2005, 3, 9, 12, 0, 0)));
-  benchmark::Initialize(&argc, argv);
   kv::bench::CapturingReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
+  kv::bench::RunAll(&argc, argv, reporter);
   const double ms = 1e-6;
   kv::bench::Figure("search_100k_ms", reporter.Ns("BM_Search/iterations:5/repeats:9_median") * ms);
   kv::bench::Figure("search_100k_hits", reporter.Counter("BM_Search/iterations:5/repeats:9_median", "hits"));

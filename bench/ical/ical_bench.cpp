@@ -66,10 +66,8 @@ BENCHMARK(BM_Import)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 int main(int argc, char** argv) {
   Clock::SetInstance(std::make_shared<FixedClock>(DateTime::FromParts(2005, 3, 9, 12, 0, 0)));
-  benchmark::Initialize(&argc, argv);
   kv::bench::CapturingReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
+  kv::bench::RunAll(&argc, argv, reporter);
   kv::bench::Figure("ics_export_100k_ms", reporter.Ns("BM_Export/iterations:3") * 1e-6);
   kv::bench::Figure("ics_import_10k_ms", reporter.Ns("BM_Import/iterations:3") * 1e-6);
   kv::bench::Figure("ics_import_10k_taken", reporter.Counter("BM_Import/iterations:3", "taken"));

@@ -228,10 +228,8 @@ BENCHMARK(BM_OpenStoreUnsealed)->Unit(benchmark::kMicrosecond)->Iterations(5);
 
 int main(int argc, char** argv) {
   Clock::SetInstance(std::make_shared<FixedClock>(DateTime::FromParts(2005, 3, 9, 12, 0, 0)));
-  benchmark::Initialize(&argc, argv);
   kv::bench::CapturingReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
+  kv::bench::RunAll(&argc, argv, reporter);
   const double us = 1e-3;
   const double week = reporter.Ns("BM_Paint/1/10000"), week_small = reporter.Ns("BM_Paint/1/1000");
   kv::bench::Figure("month_paint_us", reporter.Ns("BM_Paint/0/10000") * us);

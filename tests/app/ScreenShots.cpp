@@ -85,7 +85,10 @@ class GrabNextDialog final : public QObject {
     QTimer::singleShot(0, this, [this, p] {
       if (!p) return;
       QTest::qWaitForWindowExposed(p);
-      QTest::qWait(300);  // fonts and the printer list settle; a tool, not a test
+      // What the dialog posted for itself (layouts, the printer list) is done
+      // before grab() paints it.
+      QCoreApplication::sendPostedEvents();
+      QCoreApplication::processEvents();
       saved_ = p->grab().save(file_);
       std::printf("%s: %s\n", file_.toLocal8Bit().constData(), p->windowTitle().toUtf8().constData());
       p->reject();
@@ -192,10 +195,15 @@ int main(int argc, char** argv) {
       QTest::mouseClick(f.view(), Qt::LeftButton, {}, QPoint(day.left + 4, day.bottom - 4));
       const QPoint at(h.left + 4, (h.top + h.bottom) / 2);
       QTest::mouseMove(f.view(), at);
+      QApplication::setEffectEnabled(Qt::UI_FadeTooltip, false);
+      QApplication::setEffectEnabled(Qt::UI_AnimateTooltip, false);
       QHelpEvent help(QEvent::ToolTip, at, f.view()->mapToGlobal(at));
       QApplication::sendEvent(f.view(), &help);
       if (!QTest::qWaitFor([] { return QToolTip::isVisible(); }, 5000)) return Fail("no tool tip");
-      QTest::qWait(300);  // the tip's fade-in; a tool, not a test
+      // The tip is on the screen once its own window is exposed (no fade: see above).
+      for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->isVisible() && w->inherits("QTipLabel") && !QTest::qWaitForWindowExposed(w))
+          return Fail("the tool tip was not shown");
       const QRect area = f.frameGeometry().united(QRect(QCursor::pos(), QSize(300, 60)));
       if (!f.screen()->grabWindow(0, area.x(), area.y(), area.width(), area.height()).save(QString::fromStdString(target)))
         return Fail("cannot save the screenshot");
