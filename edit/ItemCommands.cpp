@@ -6,6 +6,7 @@
 #include "model/Clock.h"
 #include "model/Recurrence.h"
 #include "model/SeriesCut.h"
+#include "view/StoreLoad.h"
 #include "view/Texts.h"
 
 namespace kv {
@@ -38,7 +39,6 @@ KV_MSG(UndoRefused, "この予定はその後ほかで変更されているた�
 // as newer than what they hold.
 ScheduleItem Tombstone(const ScheduleItem& item) {
   ScheduleItem rec = item;
-  rec.ClearCellRects();
   rec.Updated = Now();
   rec.SyncFlag = SyncDeleted;
   return rec;
@@ -47,7 +47,6 @@ ScheduleItem Tombstone(const ScheduleItem& item) {
 // A version as this client writes it now: stamped, its next alarm found.
 ScheduleItem Stamped(const ScheduleItem& item) {
   ScheduleItem rec = item;
-  rec.ClearCellRects();
   rec.Updated = Now();
   if (rec.Alarm != -1) rec.AlarmTime = NextAlarmTime(rec);
   rec.SyncFlag = SyncClean;
@@ -81,12 +80,17 @@ DateTime NextReferenceIndex() {
 
 ItemCommands::~ItemCommands() = default;
 
-const ScheduleItem* ItemCommands::OwnItem() const {
-  const ScheduleItem* it = c_.state.SelectedOwnItem();
-  return it && it->SyncFlag != SyncDeleted ? it : nullptr;
+std::optional<ScheduleItem> ItemCommands::OwnItem() const {
+  const ViewItem* it = c_.state.SelectedOwnItem();
+  if (!it || it->SyncFlag == SyncDeleted) return std::nullopt;
+  return WholeItem(*it, c_.store);
 }
 
-const ScheduleItem* ItemCommands::ReferenceItem() const { return c_.state.SelectedReferenceItem(); }
+std::optional<ScheduleItem> ItemCommands::ReferenceItem() const {
+  const ViewItem* it = c_.state.SelectedReferenceItem();
+  if (!it) return std::nullopt;
+  return WholeItem(*it, c_.store);
+}
 
 const UserEntry* ItemCommands::WritableUser(int32_t user_id) const {
   for (const UserEntry& u : c_.state.ReferenceUsers)
@@ -205,7 +209,7 @@ void ItemCommands::AddOwnItem(const DateTime& day) {
 }
 
 void ItemCommands::EditOwnItem() {
-  const ScheduleItem* selected = OwnItem();
+  const auto selected = OwnItem();
   if (!selected) {
     c_.messages.ShowMessage(NothingSelected());
     return;
@@ -240,13 +244,13 @@ bool ItemCommands::DeleteSelected(bool cut) {
   ItemClipboard& clipboard = ItemClipboard::Instance();
   // Copies: a repaint while the question is open may reload the lists.
   const DateTime day = c_.state.SelectedDate;
-  if (const ScheduleItem* own = OwnItem()) {
+  if (const auto own = OwnItem()) {
     const ScheduleItem item = *own;
     const auto scope = AskScope(item);
     if (!scope) return false;
     if (cut) clipboard.Put(item, kOwnUserId);
     DeleteOwn(item, *scope, day);
-  } else if (const ScheduleItem* ref = ReferenceItem()) {
+  } else if (const auto ref = ReferenceItem()) {
     const ScheduleItem item = *ref;
     const UserEntry* user = WritableUser(item.UserID);
     if (!user) {
@@ -330,7 +334,7 @@ void ItemCommands::DeleteReference(const ScheduleItem& item, const std::string& 
 
 void ItemCommands::EditReferenceItem() {
   DrawPause pause(c_.state);
-  const ScheduleItem* selected = ReferenceItem();
+  const auto selected = ReferenceItem();
   if (!selected) {
     c_.messages.ShowMessage(NothingSelected());
     return;
@@ -369,9 +373,9 @@ void ItemCommands::AddReferenceItem(std::string user_name) {
 
 void ItemCommands::CopySelectedItem() {
   ItemClipboard& clipboard = ItemClipboard::Instance();
-  if (const ScheduleItem* own = OwnItem())
+  if (const auto own = OwnItem())
     clipboard.Put(*own, kOwnUserId);
-  else if (const ScheduleItem* ref = ReferenceItem())
+  else if (const auto ref = ReferenceItem())
     clipboard.Put(*ref, ref->UserID);
   else
     c_.messages.ShowMessage(NothingSelected());

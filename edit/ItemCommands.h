@@ -76,10 +76,11 @@ class ItemCommands {
   void UndoCommand();    // 元に戻す: the latest recorded change to own items
 
  private:
-  // The selected own item; a tombstone (still in VisibleItems after a cut)
-  // counts as nothing selected.
-  const ScheduleItem* OwnItem() const;
-  const ScheduleItem* ReferenceItem() const;
+  // The selected own item, whole (read from the store); a tombstone (still
+  // in VisibleItems after a cut) counts as nothing selected, as does a row
+  // that is gone.
+  std::optional<ScheduleItem> OwnItem() const;
+  std::optional<ScheduleItem> ReferenceItem() const;
   const UserEntry* WritableUser(int32_t user_id) const;
   // The first failing check's message, or empty when the input is usable.
   std::string Check(const ItemForm& form, bool order_checked) const;

@@ -4,10 +4,6 @@ namespace kv {
 
 void UndoHistory::Record(UndoStep step) {
   if (step.empty()) return;
-  for (UndoEntry& e : step) {
-    if (e.before) e.before->ClearCellRects();
-    e.after.ClearCellRects();
-  }
   steps_.push_back(std::move(step));
   while (steps_.size() > kSteps) steps_.pop_front();
 }
@@ -23,10 +19,7 @@ void UndoHistory::Rewritten(const ScheduleItem& restored, const ScheduleItem& ro
   for (auto s = steps_.rbegin(); s != steps_.rend(); ++s) {
     for (UndoEntry& e : *s) {
       if (e.after.Index != row.Index) continue;
-      if (e.after.Updated == restored.Updated) {
-        e.after = row;
-        e.after.ClearCellRects();
-      }
+      if (e.after.Updated == restored.Updated) e.after = row;
       return;
     }
   }

@@ -62,7 +62,7 @@ int CandidateDays(int y, int m, int n, int selector, int out[7]) {
 
 namespace {
 
-bool MeetsOnDay(const ScheduleItem& item, int y, int m, int day, const DateTime& from,
+bool MeetsOnDay(const ItemShape& item, int y, int m, int day, const DateTime& from,
                 const DateTime& to) {
   int sy, sm, sd, sh, smi, ss, ey, em, ed, eh, emi, es;
   if (!item.Start.Split(sy, sm, sd, sh, smi, ss) || !item.End.Split(ey, em, ed, eh, emi, es))
@@ -72,11 +72,11 @@ bool MeetsOnDay(const ScheduleItem& item, int y, int m, int day, const DateTime&
   return Meets(s, e, from, to);
 }
 
-bool InRange(const ScheduleItem& item, const DateTime& from) {
+bool InRange(const ItemShape& item, const DateTime& from) {
   return item.RepStart <= from && from <= item.RepEnd;
 }
 
-bool NthRule(const ScheduleItem& item, int y, int m, const DateTime& from, const DateTime& to) {
+bool NthRule(const ItemShape& item, int y, int m, const DateTime& from, const DateTime& to) {
   int days[7];
   const int n = CandidateDays(y, m, item.RepY, item.RepZ, days);
   for (int i = 0; i < n; ++i)
@@ -94,14 +94,14 @@ bool MonthDistanceFits(int rep_x, int rs_year, int rs_month, int fy, int fm) {
 
 namespace {
 
-bool MonthDistanceFits(const ScheduleItem& item, int fy, int fm) {
+bool MonthDistanceFits(const ItemShape& item, int fy, int fm) {
   return item.RepX >= 1 &&
          detail::MonthDistanceFits(item.RepX, item.RepStart.Year(), item.RepStart.Month(), fy, fm);
 }
 
 }  // namespace
 
-bool OccursDirect(const ScheduleItem& item, const DateTime& from, const DateTime& to,
+bool OccursDirect(const ItemShape& item, const DateTime& from, const DateTime& to,
                   bool& handled) {
   handled = true;
   if (item.SyncFlag == SyncDeleted) return false;
@@ -167,7 +167,7 @@ bool ArithmeticMeets(int64_t base, int64_t period, int64_t delta, int64_t from, 
 
 }  // namespace
 
-bool Occurs(const ScheduleItem& item, const DateTime& from, const DateTime& to) {
+bool Occurs(const ItemShape& item, const DateTime& from, const DateTime& to) {
   bool handled = true;
   const bool direct = detail::OccursDirect(item, from, to, handled);
   if (handled) return direct;
@@ -196,7 +196,7 @@ bool Occurs(const ScheduleItem& item, const DateTime& from, const DateTime& to) 
                          item.RepStart.LinearSeconds(), rep_end);
 }
 
-DateTime NextAlarmTime(const ScheduleItem& item, const DateTime& now_in) {
+DateTime NextAlarmTime(const ItemShape& item, const DateTime& now_in) {
   if (!now_in.IsValid()) return NoAlarmMarker();
   const DateTime now = now_in.AddSeconds(-now_in.Second());
   const bool repeats = item.RepType != 0;
@@ -227,7 +227,7 @@ DateTime NextAlarmTime(const ScheduleItem& item, const DateTime& now_in) {
   }
 }
 
-DateTime NextAlarmTime(const ScheduleItem& item) { return NextAlarmTime(item, Now()); }
+DateTime NextAlarmTime(const ItemShape& item) { return NextAlarmTime(item, Now()); }
 
 // ---- many windows of one day ----
 //
@@ -245,7 +245,7 @@ CalendarDay CalendarDay::Of(const DateTime& date) {
   return d;
 }
 
-OccurrenceTest::OccurrenceTest(const ScheduleItem& item)
+OccurrenceTest::OccurrenceTest(const ItemShape& item)
     : type_(item.RepType), x_(item.RepX), y_(item.RepY), z_(item.RepZ) {
   if (item.SyncFlag == SyncDeleted) {
     never_ = true;

@@ -9,13 +9,13 @@ namespace kv {
 
 // True when the item has an occurrence meeting [from, to). Weekly,
 // monthly and yearly rules look only at the day of `from`.
-bool Occurs(const ScheduleItem& item, const DateTime& from, const DateTime& to);
+bool Occurs(const ItemShape& item, const DateTime& from, const DateTime& to);
 
 // The next alarm instant after the current minute of `now`, or
 // NoAlarmMarker() when there is none.
-DateTime NextAlarmTime(const ScheduleItem& item, const DateTime& now);
+DateTime NextAlarmTime(const ItemShape& item, const DateTime& now);
 // As above with the process clock.
-DateTime NextAlarmTime(const ScheduleItem& item);
+DateTime NextAlarmTime(const ItemShape& item);
 
 // A calendar day with its parts taken once, for many occurrence tests.
 struct CalendarDay {
@@ -31,7 +31,7 @@ struct CalendarDay {
 // day. Every answer equals Occurs() over the same window.
 class OccurrenceTest {
  public:
-  explicit OccurrenceTest(const ScheduleItem& item);
+  explicit OccurrenceTest(const ItemShape& item);
 
   // Occurs(item, day, day + 1 day).
   bool OnDay(const CalendarDay& day) const;
@@ -72,7 +72,7 @@ class OccurrenceTest {
 
 namespace reference {
 // The literal step-by-step walk from RepStart; the oracle for Occurs.
-bool Occurs(const ScheduleItem& item, const DateTime& from, const DateTime& to);
+bool Occurs(const ItemShape& item, const DateTime& from, const DateTime& to);
 }  // namespace reference
 
 }  // namespace kv

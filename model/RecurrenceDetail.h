@@ -18,7 +18,7 @@ bool MonthDistanceFits(int rep_x, int rs_year, int rs_month, int fy, int fm);
 
 // Shared evaluation of the types that are not loops (0, 3, 4, 5, 6);
 // `handled` is set false for types 1 and 2.
-bool OccursDirect(const ScheduleItem& item, const DateTime& from, const DateTime& to,
+bool OccursDirect(const ItemShape& item, const DateTime& from, const DateTime& to,
                   bool& handled);
 
 }  // namespace kv::detail

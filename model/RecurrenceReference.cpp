@@ -4,7 +4,7 @@
 
 namespace kv::reference {
 
-bool Occurs(const ScheduleItem& item, const DateTime& from, const DateTime& to) {
+bool Occurs(const ItemShape& item, const DateTime& from, const DateTime& to) {
   bool handled = true;
   const bool direct = detail::OccursDirect(item, from, to, handled);
   if (handled) return direct;

@@ -4,16 +4,6 @@ namespace kv {
 
 DateTime NoAlarmMarker() { return DateTime::FromParts(2004, 8, 15, 0, 0, 0); }
 
-bool ScheduleItem::AddCellRect(const CellRect& r) {
-  for (auto& slot : CellRects) {
-    if (slot.IsEmpty()) {
-      slot = r;
-      return true;
-    }
-  }
-  return false;
-}
-
 std::size_t ScheduleItem::TextBytes() const {
   return Subject.size() + Place.size() + Execute.size() + Desc.size() + Attr1.size() + Attr2.size() +
          Attr3.size() + Attr4.size() + Attr5.size();

@@ -32,15 +32,12 @@ struct CellRect {
 
 inline constexpr int kCellRectSlots = 42;
 
-struct ScheduleItem {
-  // Screen rectangles of the last drawing; never stored or sent.
-  std::array<CellRect, kCellRectSlots> CellRects{};
+// What drawing, hit testing, sorting, the occurrence test and the alarm
+// tick need of an item: everything but the long texts.
+struct ItemShape {
   DateTime Index;
   int32_t SyncFlag = 0;
-  DateTime Updated;
   std::string Subject;  // texts hold CP932 bytes
-  std::string Place;
-  std::string Execute;
   int32_t Private = 0;
   uint32_t Color = 0;  // 0x00BBGGRR
   int32_t UserID = 0;
@@ -49,23 +46,23 @@ struct ScheduleItem {
   DateTime End;
   int32_t Alarm = -1;  // lead seconds; -1 = none
   DateTime AlarmTime;
-  std::string Desc;
-  std::string Attr1, Attr2, Attr3, Attr4, Attr5;
   int32_t RepType = 0;
   int32_t RepX = 0;
   int32_t RepY = 0;
   int32_t RepZ = 0;
   DateTime RepStart;
   DateTime RepEnd;
+};
 
-  // Records the rectangle in the first free slot; false when all are used.
-  bool AddCellRect(const CellRect& r);
+struct ScheduleItem : ItemShape {
+  DateTime Updated;
+  std::string Place;
+  std::string Execute;
+  std::string Desc;
+  std::string Attr1, Attr2, Attr3, Attr4, Attr5;
+
   // Bytes of all nine texts.
   std::size_t TextBytes() const;
-  void ClearCellRects() {
-    static_assert(std::is_trivially_copyable_v<CellRect>);
-    std::memset(static_cast<void*>(CellRects.data()), 0, sizeof CellRects);
-  }
 };
 
 // How the edit dialog shows an alarm lead time: the largest of days,

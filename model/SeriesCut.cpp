@@ -108,8 +108,6 @@ SeriesCut CutDay(const ScheduleItem& item, const DateTime& day) {
   } else {
     cut.kept = StartingOn(item, d, *next);
   }
-  cut.kept.ClearCellRects();
-  if (cut.rest) cut.rest->ClearCellRects();
   return cut;
 }
 
@@ -125,7 +123,6 @@ SeriesCut CutFromDay(const ScheduleItem& item, const DateTime& day) {
   }
   cut.result = SeriesCut::Result::Changed;
   cut.kept = EndedBefore(item, t, d);
-  cut.kept.ClearCellRects();
   return cut;
 }
 

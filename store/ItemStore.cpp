@@ -35,6 +35,13 @@ constexpr const char* kItemColumns =
     "\"RepStart\",\"RepEnd\",\"Index\",\"SyncFlag\",\"Attr1\",\"Attr2\",\"Attr3\",\"Attr4\","
     "\"Attr5\"";
 
+// The load's columns: the shape of the item in the item columns' places,
+// the long texts left out, Execute only as whether there is one.
+constexpr const char* kShapeColumns =
+    "\"UserID\",\"Subject\",NULL,length(\"Execute\")>0,\"Type\",\"Private\",NULL,\"Start\","
+    "\"End\",\"Alarm\",\"AlarmTime\",NULL,\"Color\",\"RepType\",\"RepX\",\"RepY\",\"RepZ\","
+    "\"RepStart\",\"RepEnd\",\"Index\",\"SyncFlag\",NULL,NULL,NULL,NULL,NULL";
+
 // Conditions of the partial indexes; a query names the same text to use one.
 // Long rows: more than the band the Start index is searched in, in day
 // counts (kNearBandDays below, less a margin for rounding).
@@ -225,21 +232,18 @@ void BindItem(sqlite3_stmt* st, const ScheduleItem& it) {
   BindText(st, p(cAttr5), it.Attr5);
 }
 
-// Result column 0 is the rowid; the item columns follow.
-void ReadItem(sqlite3_stmt* st, ScheduleItem& it) {
+// Result column 0 is the rowid; the item columns (or the shape columns)
+// follow.
+void ReadShape(sqlite3_stmt* st, ItemShape& it) {
   auto c = [](Col col) { return static_cast<int>(col) + 1; };
   it.UserID = ReadInt(st, c(cUserID));
   ReadText(st, c(cSubject), it.Subject);
-  ReadText(st, c(cPlace), it.Place);
-  ReadText(st, c(cExecute), it.Execute);
   it.Type = ReadInt(st, c(cType));
   it.Private = ReadInt(st, c(cPrivate));
-  it.Updated = ReadDate(st, c(cUpdated));
   it.Start = ReadDate(st, c(cStart));
   it.End = ReadDate(st, c(cEnd));
   it.Alarm = ReadInt(st, c(cAlarm));
   it.AlarmTime = ReadDate(st, c(cAlarmTime));
-  ReadText(st, c(cDesc), it.Desc);
   it.Color = static_cast<uint32_t>(ReadInt(st, c(cColor)));
   it.RepType = ReadInt(st, c(cRepType));
   it.RepX = ReadInt(st, c(cRepX));
@@ -249,12 +253,20 @@ void ReadItem(sqlite3_stmt* st, ScheduleItem& it) {
   it.RepEnd = ReadDate(st, c(cRepEnd));
   it.Index = ReadDate(st, c(cIndex));
   it.SyncFlag = ReadInt(st, c(cSyncFlag));
+}
+
+void ReadItem(sqlite3_stmt* st, ScheduleItem& it) {
+  auto c = [](Col col) { return static_cast<int>(col) + 1; };
+  ReadShape(st, it);
+  ReadText(st, c(cPlace), it.Place);
+  ReadText(st, c(cExecute), it.Execute);
+  it.Updated = ReadDate(st, c(cUpdated));
+  ReadText(st, c(cDesc), it.Desc);
   ReadText(st, c(cAttr1), it.Attr1);
   ReadText(st, c(cAttr2), it.Attr2);
   ReadText(st, c(cAttr3), it.Attr3);
   ReadText(st, c(cAttr4), it.Attr4);
   ReadText(st, c(cAttr5), it.Attr5);
-  it.ClearCellRects();
 }
 
 // A prepared statement that is reset and cleared of its bindings whenever
@@ -421,6 +433,7 @@ struct ItemStore::Impl {
   Stmt settings_read, settings_write, touch, unsent_count;
   Stmt users_read, users_clear, users_add;
   Stmt near_rows, alarmed_rows, near_count, alarmed_count;
+  Stmt near_shapes, alarmed_shapes, row_at;
   Stmt imported_find, imported_put;
 
   // The shared current row.
@@ -444,7 +457,7 @@ struct ItemStore::Impl {
                     &insert, &update, &mark_deleted, &set_flag, &purge_select, &purge_delete,
                     &settings_read, &settings_write, &touch, &unsent_count, &users_read, &users_clear, &users_add,
                     &near_rows, &alarmed_rows, &near_count, &alarmed_count, &imported_find,
-                    &imported_put}) {
+                    &imported_put, &near_shapes, &alarmed_shapes, &row_at}) {
       s->Finalize();
       if (s->SawDamage()) clean = false;
     }
@@ -503,6 +516,7 @@ struct ItemStore::Impl {
                                 " FROM \"MySelf\" WHERE rowid>=?1 ORDER BY rowid") &&
            keys.Prepare(db, "SELECT rowid,\"Index\",\"Updated\",\"SyncFlag\" FROM \"MySelf\" "
                             "ORDER BY rowid") &&
+           row_at.Prepare(db, "SELECT rowid," + cols + " FROM \"MySelf\" WHERE rowid=?1") &&
            find_number.Prepare(db, "SELECT rowid,\"Index\" FROM \"MySelf\" WHERE \"Index\" "
                                    "BETWEEN ?1 AND ?2") &&
            // Texts and blobs sort after every number in the index.
@@ -540,6 +554,10 @@ struct ItemStore::Impl {
     return near_rows.Prepare(db, NearRowsQuery(cols)) &&
            alarmed_rows.Prepare(db, "SELECT rowid," + cols + " FROM \"MySelf\" WHERE rowid IN (" +
                                         kAlarmedRows + ") ORDER BY rowid") &&
+           near_shapes.Prepare(db, NearRowsQuery(kShapeColumns)) &&
+           alarmed_shapes.Prepare(db, std::string("SELECT rowid,") + kShapeColumns +
+                                          " FROM \"MySelf\" WHERE rowid IN (" + kAlarmedRows +
+                                          ") ORDER BY rowid") &&
            near_count.Prepare(db, NearCountQuery()) &&
            alarmed_count.Prepare(db, std::string("SELECT count(*) FROM (") + kAlarmedRows + ")") &&
            purge_select.Prepare(db, "SELECT rowid,\"Updated\" FROM \"MySelf\" INDEXED BY "
@@ -710,6 +728,19 @@ struct ItemStore::Impl {
     while ((rc = sqlite3_step(*u)) == SQLITE_ROW) {
       ReadItem(*u, it);
       visit(it);
+    }
+    return rc == SQLITE_DONE;
+  }
+
+  bool VisitShapes(const Stmt& s, const ShapeVisitor& visit,
+                   const std::function<void(sqlite3_stmt*)>& bind) {
+    Use u(s);
+    if (bind) bind(*u);
+    ItemShape it;
+    int rc;
+    while ((rc = sqlite3_step(*u)) == SQLITE_ROW) {
+      ReadShape(*u, it);
+      visit(it, sqlite3_column_int64(*u, 0), ReadInt(*u, static_cast<int>(cExecute) + 1) != 0);
     }
     return rc == SQLITE_DONE;
   }
@@ -1094,6 +1125,49 @@ int ItemStore::ReadRowsNear(const DateTime& from, const DateTime& to,
     }) ? 1 : 0;
   } catch (...) {
     return 0;
+  }
+}
+
+int ItemStore::ReadShapesNear(const DateTime& from, const DateTime& to, const ShapeVisitor& visit) {
+  double lo = 0, hi = 0;
+  if (!IsOpen() || !NearBand(from, to, lo, hi)) return 0;
+  try {
+    return impl_->VisitShapes(impl_->near_shapes, visit, [&](sqlite3_stmt* st) {
+      sqlite3_bind_double(st, 1, lo);
+      sqlite3_bind_double(st, 2, hi);
+    }) ? 1 : 0;
+  } catch (...) {
+    return 0;
+  }
+}
+
+int ItemStore::ReadAlarmedShapes(const ShapeVisitor& visit) {
+  if (!IsOpen()) return 0;
+  try {
+    return impl_->VisitShapes(impl_->alarmed_shapes, visit, {}) ? 1 : 0;
+  } catch (...) {
+    return 0;
+  }
+}
+
+int ItemStore::ReadItemAt(Bookmark row, const DateTime& index, ScheduleItem& out) {
+  if (!IsOpen()) return -1;
+  try {
+    Use u(impl_->row_at);
+    sqlite3_bind_int64(*u, 1, row);
+    const int rc = sqlite3_step(*u);
+    if (rc == SQLITE_DONE) return 0;
+    if (rc != SQLITE_ROW) return -1;
+    ScheduleItem it;
+    ReadItem(*u, it);
+    // Same status and instant: an invalid Index never compares equal.
+    if (it.Index.GetStatus() != index.GetStatus() ||
+        it.Index.LinearSeconds() != index.LinearSeconds())
+      return 0;
+    out = std::move(it);
+    return 1;
+  } catch (...) {
+    return -1;
   }
 }
 

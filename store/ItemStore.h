@@ -129,6 +129,14 @@ class ItemStore {
   // many more), to make room for them at once; -1 when the indexes cannot
   // tell.
   int64_t CountRowsNear(const DateTime& from, const DateTime& to);
+  // The same rows with only what the calendar draws and rings by: the
+  // shape, the row, and whether the row names a program (Execute).
+  using ShapeVisitor = std::function<void(ItemShape&, Bookmark row, bool runs)>;
+  int ReadShapesNear(const DateTime& from, const DateTime& to, const ShapeVisitor& visit);
+  int ReadAlarmedShapes(const ShapeVisitor& visit);
+  // The whole item of a row read by the shapes: 1 read, 0 when the row is
+  // gone or now holds another Index, -1 when it cannot be read.
+  int ReadItemAt(Bookmark row, const DateTime& index, ScheduleItem& out);
   int64_t CountAlarmedRows();
   // Changes not yet confirmed by the server: pending and resent rows, and
   // tombstones made since the last upload; -1 when it cannot be read.

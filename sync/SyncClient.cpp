@@ -261,7 +261,6 @@ bool SyncClient::GetUserItems(const std::vector<UserEntry>& refs, const DateTime
         break;
       }
       r.UserID = ref.UserID;
-      r.ClearCellRects();
       got.push_back(r);
     }
     if (!ok) {

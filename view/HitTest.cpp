@@ -24,7 +24,7 @@ void InvertOnto(ViewState& state, Surface& s, const Rect& r) {
 }
 
 // Returns the index of the item hit last, or -1.
-int ScanItems(std::vector<ScheduleItem>& items, ViewState& state, Surface& s, ViewHost& host,
+int ScanItems(std::vector<ViewItem>& items, ViewState& state, Surface& s, ViewHost& host,
               int x, int y) {
   int hit = -1;
   for (size_t i = 0; i < items.size(); ++i) {

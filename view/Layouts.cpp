@@ -17,7 +17,7 @@ const char* WeekdayName(int dow) {
   return (dow >= 0 && dow < 7) ? kNames[dow] : "";
 }
 
-std::string ItemLabel(const ScheduleItem& item, const std::string& shown_text,
+std::string ItemLabel(const ItemShape& item, const std::string& shown_text,
                       const DateTime& day) {
   const bool first_day = item.Start.Day() == day.Day();
   if (item.RepType == 0 && !first_day) return "+ " + shown_text;
@@ -123,7 +123,7 @@ void PaintView(ViewState& state, Surface& s, const Rect& area_given, ViewHost& h
   if (printing && state.ViewMode != OtherUsersMode) FramePage(state, s, area);
 
   if (!printing) {
-    if (const ScheduleItem* sel = state.SelectedOwnItem()) {
+    if (const ViewItem* sel = state.SelectedOwnItem()) {
       const Rect& first = sel->CellRects[0];
       if (!first.IsEmpty()) {
         s.InvertRect(first);
@@ -136,16 +136,16 @@ void PaintView(ViewState& state, Surface& s, const Rect& area_given, ViewHost& h
 
 namespace {
 
-using Rects = std::array<CellRect, kCellRectSlots>;
+using Rects = CellRectList;
 
-std::vector<Rects> SaveRects(const std::vector<ScheduleItem>& items) {
+std::vector<Rects> SaveRects(const std::vector<ViewItem>& items) {
   std::vector<Rects> out;
   out.reserve(items.size());
   for (const auto& it : items) out.push_back(it.CellRects);
   return out;
 }
 
-bool RestoreRects(std::vector<ScheduleItem>& items, const std::vector<Rects>& saved) {
+bool RestoreRects(std::vector<ViewItem>& items, const std::vector<Rects>& saved) {
   if (items.size() != saved.size()) return false;
   for (size_t i = 0; i < items.size(); ++i) items[i].CellRects = saved[i];
   return true;

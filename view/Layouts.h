@@ -25,7 +25,7 @@ const char* WeekdayName(int dow);
 // The label of an item on `day`: "HH:MM text" for timed items, "text" for
 // all-day ones, "+ text" on a later day of a one-off item (only the day of
 // the month of Start is compared with that of `day`).
-std::string ItemLabel(const ScheduleItem& item, const std::string& shown_text,
+std::string ItemLabel(const ItemShape& item, const std::string& shown_text,
                       const DateTime& day);
 
 // "%d年%d月", and with a line break between year and month.

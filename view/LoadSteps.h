@@ -16,9 +16,9 @@ struct Window {
 Window WindowOf(const ViewState& state);
 
 // A row goes into VisibleItems.
-bool Visible(const ScheduleItem& row, const Window& w);
+bool Visible(const ItemShape& row, const Window& w);
 // A row goes into AlarmCandidates: an alarm due before `horizon`.
-bool AlarmDue(const ScheduleItem& row, const DateTime& horizon);
+bool AlarmDue(const ItemShape& row, const DateTime& horizon);
 // now + 2 hours; invalid when the clock cannot be read (no candidates).
 DateTime AlarmHorizon(const DateTime& now);
 

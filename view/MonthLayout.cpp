@@ -86,7 +86,7 @@ void DrawMonthLayout(ViewState& state, Surface& s, const Rect& area, const TextM
       const CalendarDay day = CalendarDay::Of(D);
       int k = 1;
       for (int j : shown) {
-        ScheduleItem& item = items[j];
+        ViewItem& item = items[j];
         if (!(whole_day ? tests[j].OnDay(day) : Occurs(item, D, N))) continue;
         const Rect text{cell.left + 2, cell.top + h * k, cell.right - 2, cell.top + h * (k + 1)};
         if (text.bottom > cell.bottom - 6) {

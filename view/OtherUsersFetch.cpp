@@ -30,7 +30,6 @@ OtherUsersAnswer FetchOtherUsers(const OtherUsersQuery& query, ReferenceSource& 
   if (query.fetch_items && a.list_ok) {
     a.items_fetched = true;
     a.items_complete = source.GetUserItems(a.users, query.date, a.items);
-    for (auto& it : a.items) it.ClearCellRects();
   }
   return a;
 }
@@ -43,13 +42,13 @@ void ApplyOtherUsers(ViewState& state, const OtherUsersQuery& query, OtherUsersA
   if (!answer.items_fetched) return;
 
   std::optional<std::pair<int32_t, DateTime>> selected;
-  if (const ScheduleItem* it = state.SelectedReferenceItem())
+  if (const ViewItem* it = state.SelectedReferenceItem())
     selected.emplace(it->UserID, it->Index);
   state.ReferenceItems = std::move(answer.items);
   state.ReferenceSelection = -1;
   if (!selected) return;
   for (size_t i = 0; i < state.ReferenceItems.size(); ++i) {
-    const ScheduleItem& it = state.ReferenceItems[i];
+    const ViewItem& it = state.ReferenceItems[i];
     if (it.UserID == selected->first && it.Index == selected->second) {
       state.ReferenceSelection = static_cast<int>(i);
       break;

@@ -99,7 +99,7 @@ void DrawOtherUsersLayout(ViewState& state, Surface& s, const Rect& area, const 
     s.Frame3D(name_cell, kWhite, kBlack);
     s.SetTextColor(kBlue);
     const std::vector<int>* indices = &own;
-    std::vector<ScheduleItem>* items = &state.VisibleItems;
+    std::vector<ViewItem>* items = &state.VisibleItems;
     if (u == 0) {
       s.DrawText(state.OwnDisplayName, name_cell, TextAlign::Left);
     } else {
@@ -117,7 +117,7 @@ void DrawOtherUsersLayout(ViewState& state, Surface& s, const Rect& area, const 
       s.Frame3D(cell, kWhite, kBlack);
       int k = 0;
       for (int j : *indices) {
-        ScheduleItem& it = (*items)[j];
+        ViewItem& it = (*items)[j];
         if (!Occurs(it, days[i], days[i + 1])) continue;
         const Rect text{cell.left + 2, top + h * k, cell.right - 2, top + h * (k + 1)};
         if (text.bottom > bottom - 6) {

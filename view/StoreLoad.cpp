@@ -7,7 +7,7 @@ namespace kv {
 
 namespace {
 
-void MakeRoom(std::vector<ScheduleItem>& list, int64_t rows) {
+void MakeRoom(std::vector<ViewItem>& list, int64_t rows) {
   if (rows <= 0 || static_cast<uint64_t>(rows) <= list.capacity()) return;
   try {
     list.reserve(static_cast<size_t>(rows));
@@ -28,18 +28,21 @@ int LoadVisibleItems(ViewState& state, ItemStore& store) {
   // Straight into the lists, whose room stays from one load to the next.
   state.VisibleItems.clear();
   state.AlarmCandidates.clear();
-  // Room for every row at once: growing by steps would move each large
-  // item several times and touch twice the memory (most of the first load).
+  // Room for every row at once: growing by steps would move each item
+  // several times and touch twice the memory.
   MakeRoom(state.VisibleItems, store.CountRowsNear(window.start, window.end));
   if (horizon.IsValid()) MakeRoom(state.AlarmCandidates, store.CountAlarmedRows());
+  // Shapes only: the texts nobody draws stay in the file.
   const bool read =
-      store.ReadRowsNear(window.start, window.end,
-                         [&](ScheduleItem& row) {
-                           if (load::Visible(row, window)) state.VisibleItems.push_back(std::move(row));
-                         }) &&
-      (!horizon.IsValid() || store.ReadAlarmedRows([&](ScheduleItem& row) {
-        if (load::AlarmDue(row, horizon)) state.AlarmCandidates.push_back(std::move(row));
-      }));
+      store.ReadShapesNear(window.start, window.end,
+                           [&](ItemShape& row, ItemStore::Bookmark at, bool runs) {
+                             if (load::Visible(row, window))
+                               state.VisibleItems.emplace_back(std::move(row), at, runs);
+                           }) &&
+      (!horizon.IsValid() ||
+       store.ReadAlarmedShapes([&](ItemShape& row, ItemStore::Bookmark at, bool runs) {
+         if (load::AlarmDue(row, horizon)) state.AlarmCandidates.emplace_back(std::move(row), at, runs);
+       }));
   if (!read) {
     // A window the indexes cannot answer (before 1900) or a failed read:
     // the whole table, row by row.
@@ -48,6 +51,13 @@ int LoadVisibleItems(ViewState& state, ItemStore& store) {
   }
   load::Finish(state, selected);
   return 1;
+}
+
+std::optional<ScheduleItem> WholeItem(const ViewItem& item, ItemStore& store) {
+  if (item.Whole) return static_cast<ScheduleItem>(item);
+  ScheduleItem whole;
+  if (item.Row != 0 && store.ReadItemAt(item.Row, item.Index, whole) == 1) return whole;
+  return std::nullopt;
 }
 
 }  // namespace kv

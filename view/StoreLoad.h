@@ -1,5 +1,7 @@
 #pragma once
 // LoadVisibleItems over the user's store.
+#include <optional>
+
 #include "store/ItemStore.h"
 #include "view/ViewState.h"
 
@@ -19,5 +21,10 @@ class StoreItemRows final : public ItemRows {
 // Reads only the rows that can be visible or alarmed; gives what walking
 // every row (StoreItemRows) gives.
 int LoadVisibleItems(ViewState& state, ItemStore& store);
+
+// The whole item behind a view item: the one it kept, or its row read
+// again; nullopt when the row is gone, holds another item now, or cannot
+// be read.
+std::optional<ScheduleItem> WholeItem(const ViewItem& item, ItemStore& store);
 
 }  // namespace kv

@@ -19,7 +19,7 @@ constexpr int kSlots = 48;
 // monthly and yearly ones whose RepStart carries a time of day: those
 // compare the window start with RepStart, and a slot start may pass where
 // the day start does not.
-bool DayTestCoversSlots(const ScheduleItem& it) {
+bool DayTestCoversSlots(const ItemShape& it) {
   if (it.RepType < 3 || it.RepType > 6) return true;
   return !it.RepStart.IsValid() || it.RepStart.SecondsOfDay() == 0;
 }
@@ -158,7 +158,7 @@ void DrawTimeGridLayout(ViewState& state, Surface& s, const Rect& area, const Te
 
     int lane_j = 0;
     for (int j : col.on_day) {
-      ScheduleItem& it = items[j];
+      ViewItem& it = items[j];
       if (it.Type != 1) continue;
       const Rect r{left + 1, T + h + h * lane_j, right - 1, T + h + h * (lane_j + 1)};
       s.SetTextColor(it.Color);
@@ -197,7 +197,7 @@ void DrawTimeGridLayout(ViewState& state, Surface& s, const Rect& area, const Te
     }
 
     for (size_t q = 0; q < slot_items.size(); ++q) {
-      ScheduleItem& it = items[slot_items[q]];
+      ViewItem& it = items[slot_items[q]];
       const uint64_t bits = slot_bits[q];
       if (bits == 0) continue;
       int width = 0, lane = 0;

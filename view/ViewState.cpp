@@ -17,20 +17,20 @@ ViewState ViewState::Initial() {
   return s;
 }
 
-ScheduleItem* ViewState::SelectedOwnItem() {
+ViewItem* ViewState::SelectedOwnItem() {
   if (OwnSelection < 0 || OwnSelection >= static_cast<int>(VisibleItems.size())) return nullptr;
   return &VisibleItems[OwnSelection];
 }
-const ScheduleItem* ViewState::SelectedOwnItem() const {
+const ViewItem* ViewState::SelectedOwnItem() const {
   return const_cast<ViewState*>(this)->SelectedOwnItem();
 }
-const ScheduleItem* ViewState::SelectedReferenceItem() const {
+const ViewItem* ViewState::SelectedReferenceItem() const {
   if (ReferenceSelection < 0 || ReferenceSelection >= static_cast<int>(ReferenceItems.size()))
     return nullptr;
   return &ReferenceItems[ReferenceSelection];
 }
 
-int CompareItems(const ScheduleItem& a, const ScheduleItem& b, int view_mode) {
+int CompareItems(const ItemShape& a, const ItemShape& b, int view_mode) {
   if (view_mode == MonthMode) {
     if (a.Start < b.Start) return -1;
     if (a.Start > b.Start) return 1;
@@ -48,7 +48,7 @@ int CompareItems(const ScheduleItem& a, const ScheduleItem& b, int view_mode) {
 namespace {
 
 // The key CompareItems orders by, when it can be formed.
-std::optional<int64_t> SortKey(const ScheduleItem& it, int view_mode) {
+std::optional<int64_t> SortKey(const ItemShape& it, int view_mode) {
   if (view_mode == MonthMode) {
     if (!it.Start.IsValid()) return std::nullopt;
     return it.Start.LinearSeconds();
@@ -57,9 +57,8 @@ std::optional<int64_t> SortKey(const ScheduleItem& it, int view_mode) {
   return -(it.End.LinearSeconds() - it.Start.LinearSeconds());
 }
 
-}  // namespace
-
-void SortItems(std::vector<ScheduleItem>& items, int view_mode) {
+template <class Item>
+void SortBy(std::vector<Item>& items, int view_mode) {
   std::vector<std::pair<int64_t, size_t>> keyed;
   std::vector<size_t> unkeyed;
   keyed.reserve(items.size());
@@ -80,7 +79,7 @@ void SortItems(std::vector<ScheduleItem>& items, int view_mode) {
   order.insert(order.end(), unkeyed.begin(), unkeyed.end());
   for (size_t start = 0; start < order.size(); ++start) {
     if (order[start] == start) continue;
-    ScheduleItem held = std::move(items[start]);
+    Item held = std::move(items[start]);
     size_t to = start;
     while (order[to] != start) {
       const size_t from = order[to];
@@ -93,6 +92,11 @@ void SortItems(std::vector<ScheduleItem>& items, int view_mode) {
   }
 }
 
+}  // namespace
+
+void SortItems(std::vector<ScheduleItem>& items, int view_mode) { SortBy(items, view_mode); }
+void SortItems(std::vector<ViewItem>& items, int view_mode) { SortBy(items, view_mode); }
+
 namespace load {
 
 Window WindowOf(const ViewState& state) {
@@ -101,7 +105,7 @@ Window WindowOf(const ViewState& state) {
   return {PrevMonthAnchor(y, m), NextMonthAnchor(y, m)};
 }
 
-bool Visible(const ScheduleItem& row, const Window& w) {
+bool Visible(const ItemShape& row, const Window& w) {
   return row.RepType != 0 || (row.Start < w.end && row.End >= w.start);
 }
 
@@ -109,14 +113,14 @@ DateTime AlarmHorizon(const DateTime& now) {
   return now.IsValid() ? now.AddSeconds(2 * 3600) : DateTime::Invalid();
 }
 
-bool AlarmDue(const ScheduleItem& row, const DateTime& horizon) {
+bool AlarmDue(const ItemShape& row, const DateTime& horizon) {
   // Shifting an invalid Start would give a valid 1899 date: no alarm.
   return horizon.IsValid() && row.Alarm >= 0 && row.Start.IsValid() &&
          row.Start.AddSeconds(-int64_t{row.Alarm}) < horizon;
 }
 
 std::optional<DateTime> SelectedIndex(const ViewState& state) {
-  if (const ScheduleItem* it = state.SelectedOwnItem()) return it->Index;
+  if (const ViewItem* it = state.SelectedOwnItem()) return it->Index;
   return std::nullopt;
 }
 
@@ -141,18 +145,12 @@ int load::FromRows(ViewState& state, ItemRows& rows, const std::optional<DateTim
   state.VisibleItems.clear();
   ScheduleItem row;
   for (int ok = rows.ReadFirstItem(row); ok; ok = rows.ReadNextItem(row)) {
-    if (load::Visible(row, window)) {
-      row.ClearCellRects();
-      state.VisibleItems.push_back(row);
-    }
+    if (load::Visible(row, window)) state.VisibleItems.emplace_back(row);
   }
   state.AlarmCandidates.clear();
   const DateTime horizon = load::AlarmHorizon(Now());
   for (int ok = rows.ReadFirstItem(row); ok && horizon.IsValid(); ok = rows.ReadNextItem(row)) {
-    if (load::AlarmDue(row, horizon)) {
-      row.ClearCellRects();
-      state.AlarmCandidates.push_back(row);
-    }
+    if (load::AlarmDue(row, horizon)) state.AlarmCandidates.emplace_back(row);
   }
   load::Finish(state, selected);
   return 1;

@@ -7,6 +7,7 @@
 
 #include "model/ScheduleItem.h"
 #include "store/ItemStore.h"
+#include "view/ViewItem.h"
 
 namespace kv {
 
@@ -37,10 +38,12 @@ struct ViewState {
   int FirstHour = 9;
   int OwnSelection = -1;
   int ReferenceSelection = -1;
-  std::vector<ScheduleItem> VisibleItems;
-  std::vector<ScheduleItem> AlarmCandidates;
+  ViewItemList VisibleItems;
+  // Alarms due soon: shapes and rows only; the dispatcher reads the whole
+  // item from the store when one rings.
+  ViewItemList AlarmCandidates;
   std::vector<UserEntry> ReferenceUsers;
-  std::vector<ScheduleItem> ReferenceItems;
+  ViewItemList ReferenceItems;
   // The own row's name in OtherUsersMode: the server's display name of
   // the signed-in user, empty when the server did not list them.
   std::string OwnDisplayName;
@@ -74,9 +77,9 @@ struct ViewState {
   static ViewState Initial();
 
   // The selected items; nullptr when the index is outside its array.
-  ScheduleItem* SelectedOwnItem();
-  const ScheduleItem* SelectedOwnItem() const;
-  const ScheduleItem* SelectedReferenceItem() const;
+  ViewItem* SelectedOwnItem();
+  const ViewItem* SelectedOwnItem() const;
+  const ViewItem* SelectedReferenceItem() const;
 };
 
 // No drawing while an operation rebuilds the lists or waits for the
@@ -94,12 +97,13 @@ class DrawPause {
 
 // Sort order of VisibleItems: by Start in MonthMode, longest first in the
 // other modes. -1, 0 or 1; invalid dates compare equal.
-int CompareItems(const ScheduleItem& a, const ScheduleItem& b, int view_mode);
+int CompareItems(const ItemShape& a, const ItemShape& b, int view_mode);
 
 // Sorts by CompareItems without relying on it being a strict weak order
 // (an invalid date makes it not one): items whose key cannot be formed keep
 // their store order behind the others.
 void SortItems(std::vector<ScheduleItem>& items, int view_mode);
+void SortItems(std::vector<ViewItem>& items, int view_mode);
 
 // Row-by-row reading of the own item table (ItemStore has this shape).
 class ItemRows {

@@ -94,7 +94,7 @@ void AlarmDispatcher::RunTick() {
   if (reloaded_) host_.RequestRepaint(true);
 }
 
-AlarmDispatcher::FiredKey AlarmDispatcher::KeyOf(const ScheduleItem& item) {
+AlarmDispatcher::FiredKey AlarmDispatcher::KeyOf(const ItemShape& item) {
   return {static_cast<int>(item.Index.GetStatus()), item.Index.LinearSeconds(),
           item.AlarmTime.LinearSeconds(), item.Start.LinearSeconds(), item.Subject};
 }
@@ -105,8 +105,8 @@ void AlarmDispatcher::RaiseAlarms(const DateTime& now) {
   // disarmed and dropped out.
   std::size_t budget = state_.AlarmCandidates.size();
   while (budget-- > 0) {
-    const ScheduleItem* due = nullptr;
-    for (const ScheduleItem& c : state_.AlarmCandidates) {
+    const ViewItem* due = nullptr;
+    for (const ViewItem& c : state_.AlarmCandidates) {
       if (c.Alarm >= 0 && c.SyncFlag != SyncDeleted && c.AlarmTime <= now &&
           !fired_.count(KeyOf(c))) {
         due = &c;
@@ -114,8 +114,15 @@ void AlarmDispatcher::RaiseAlarms(const DateTime& now) {
       }
     }
     if (!due) return;
-    ScheduleItem item = *due;  // the list may be rebuilt while a message is open
-    fired_.insert(KeyOf(item));
+    fired_.insert(KeyOf(*due));
+    // Whole, and a copy: the list may be rebuilt while a message is open.
+    std::optional<ScheduleItem> whole = WholeItem(*due, store_);
+    if (!whole) {
+      // Changed or gone since the load: the next load has it as it is now.
+      Reload();
+      continue;
+    }
+    ScheduleItem& item = *whole;
     StartAlarmProgram(item);
     if (item.RepType == 0) {
       item.Alarm = -1;
@@ -161,8 +168,8 @@ void AlarmDispatcher::StartPrograms(const DateTime& now) {
 
 namespace {
 
-bool ProgramDueAt(const ScheduleItem& item, const DateTime& minute, const DateTime& day) {
-  return !item.Execute.empty() && item.Type == 0 && item.Start.Hour() == minute.Hour() &&
+bool ProgramDueAt(const ItemShape& item, bool runs, const DateTime& minute, const DateTime& day) {
+  return runs && item.Type == 0 && item.Start.Hour() == minute.Hour() &&
          item.Start.Minute() == minute.Minute() && Occurs(item, day, day.AddDays(1));
 }
 
@@ -175,17 +182,16 @@ std::vector<ScheduleItem> AlarmDispatcher::ProgramsAt(const DateTime& minute) {
   const int m = state_.AnchorDate.Month();
   if (PrevMonthAnchor(y, m) <= day && day < NextMonthAnchor(y, m)) {
     // The loaded period holds every item of that day.
-    for (const ScheduleItem& item : state_.VisibleItems)
-      if (ProgramDueAt(item, minute, day)) out.push_back(item);
+    for (const ViewItem& item : state_.VisibleItems) {
+      if (!ProgramDueAt(item, item.Runs, minute, day)) continue;
+      if (std::optional<ScheduleItem> whole = WholeItem(item, store_)) out.push_back(std::move(*whole));
+    }
     return out;
   }
   // The user looks at another period: today's programs still start.
   ScheduleItem row;
   for (int ok = store_.ReadFirstItem(row); ok; ok = store_.ReadNextItem(row)) {
-    if (ProgramDueAt(row, minute, day)) {
-      row.ClearCellRects();
-      out.push_back(row);
-    }
+    if (ProgramDueAt(row, !row.Execute.empty(), minute, day)) out.push_back(row);
   }
   return out;
 }

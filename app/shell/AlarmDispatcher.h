@@ -71,7 +71,7 @@ class AlarmDispatcher {
   // Index, due time, Start and Subject: two items that share an Index
   // still raise one alarm each.
   using FiredKey = std::tuple<int, int64_t, int64_t, int64_t, std::string>;
-  static FiredKey KeyOf(const ScheduleItem& item);
+  static FiredKey KeyOf(const ItemShape& item);
 
   ViewState& state_;
   ItemStore& store_;

@@ -44,13 +44,13 @@ struct Shown {
     EXPECT_TRUE(QTest::qWaitForWindowExposed(f));
     EXPECT_TRUE(test::WaitForFrame(f->view()));
   }
-  const ScheduleItem* Item(const char* utf8) const {
+  const ViewItem* Item(const char* utf8) const {
     for (const auto& it : f->state().VisibleItems)
       if (ui::FromCp932(it.Subject) == QString::fromUtf8(utf8)) return &it;
     return nullptr;
   }
   void Click(const char* utf8) {
-    const ScheduleItem* it = Item(utf8);
+    const ViewItem* it = Item(utf8);
     ASSERT_NE(it, nullptr) << utf8;
     const CellRect r = it->CellRects[0];
     ASSERT_FALSE(r.IsEmpty()) << utf8;
@@ -76,7 +76,7 @@ TEST(FramePrint, APrintedPageLeavesTheScreenAndItsClicksAsTheyWere) {
     ViewState& st = s.f->state();
     ASSERT_GE(st.OwnSelection, 0);
     const auto cells = st.CellTable;
-    std::vector<std::array<CellRect, kCellRectSlots>> rects;
+    std::vector<CellRectList> rects;
     for (const auto& it : st.VisibleItems) rects.push_back(it.CellRects);
     const CellRect inverted = st.InvertedRect;
     const int first_hour = st.FirstHour;

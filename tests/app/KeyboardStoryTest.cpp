@@ -24,7 +24,7 @@ namespace fs = std::filesystem;
 using test::D;
 using test::DayCellOf;
 
-const ScheduleItem* Find(const ViewState& st, const QString& subject, int* index = nullptr) {
+const ViewItem* Find(const ViewState& st, const QString& subject, int* index = nullptr) {
   for (size_t i = 0; i < st.VisibleItems.size(); ++i) {
     if (ui::FromCp932(st.VisibleItems[i].Subject) != subject) continue;
     if (index) *index = static_cast<int>(i);
@@ -97,7 +97,7 @@ TEST(KeyboardStory, ArrowsToADayEnterTypeEnterThenTabSelectsTheNewItem) {
   EXPECT_TRUE(ui::MessageBox::takeShownTexts().isEmpty());
 
   int index = -1;
-  const ScheduleItem* added = Find(st, subject, &index);
+  const ViewItem* added = Find(st, subject, &index);
   ASSERT_NE(added, nullptr);
   EXPECT_EQ(added->Start, D(2005, 3, 18, 9, 0, 0));
   EXPECT_EQ(added->End, D(2005, 3, 18, 10, 0, 0));

@@ -115,8 +115,8 @@ TEST(Story, NothingRunsUnaskedAndAlarmsRingWhateverIsOpen) {
 
   // The subject in the status pane is text too.
   ASSERT_TRUE(test::WaitForFrame(f.view()));
-  const ScheduleItem* shown = nullptr;
-  for (const ScheduleItem& it : f.state().VisibleItems)
+  const ViewItem* shown = nullptr;
+  for (const ViewItem& it : f.state().VisibleItems)
     if (it.Index == hostile.Index) shown = &it;
   ASSERT_NE(shown, nullptr);
   const CellRect line = shown->CellRects[0];

@@ -59,7 +59,7 @@ void SelectAnItem(CMainFrame& f) {
   CellRect day{};
   for (int i = 0; i < kDayCells; ++i)
     if (st.CellTable[i].date == st.SelectedDate) day = st.CellTable[i].rect;
-  for (const ScheduleItem& it : st.VisibleItems) {
+  for (const ViewItem& it : st.VisibleItems) {
     for (const CellRect& r : it.CellRects) {
       if (r.IsEmpty() || !day.Contains(r.left, r.top)) continue;
       QTest::mouseClick(f.view(), Qt::LeftButton, {}, QPoint((r.left + r.right) / 2, (r.top + r.bottom) / 2));

@@ -94,7 +94,7 @@ TEST(Story, SearchJumpsToTheDayAndSelectsTheItem) {
   EXPECT_EQ(st.ViewMode, MonthMode);
   EXPECT_EQ(st.SelectedDate, D(2005, 5, 3));
   ASSERT_TRUE(test::WaitForFrame(f.view(), false));
-  const ScheduleItem* selected = st.SelectedOwnItem();
+  const ViewItem* selected = st.SelectedOwnItem();
   ASSERT_NE(selected, nullptr);
   EXPECT_EQ(selected->Index, target.Index);
   EXPECT_EQ(st.InvertedRect, selected->CellRects[0]) << "drawn selected";

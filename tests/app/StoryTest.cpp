@@ -40,7 +40,7 @@ using test::J;
 
 QString Q(const std::string& cp932) { return ui::FromCp932(cp932); }
 
-const ScheduleItem* Find(const ViewState& st, const QString& subject) {
+const ViewItem* Find(const ViewState& st, const QString& subject) {
   for (const auto& it : st.VisibleItems)
     if (Q(it.Subject) == subject) return &it;
   return nullptr;
@@ -103,7 +103,7 @@ TEST(Story, AMorningWithTheCalendarAndItsServer) {
 
     // Signed in and in step: the server's item is in today's cell.
     EXPECT_EQ(f.paneText(1), QStringLiteral("Online"));
-    const ScheduleItem* meeting = Find(st, QStringLiteral("部長と打ち合わせ"));
+    const ViewItem* meeting = Find(st, QStringLiteral("部長と打ち合わせ"));
     ASSERT_NE(meeting, nullptr);
     const int today = DayCellOf(st, D(2005, 3, 9));
     ASSERT_GE(today, 0);

@@ -39,7 +39,7 @@ std::vector<CellRect> LinesOn(const ViewState& st, const std::string& subject, c
   std::vector<CellRect> out;
   const int cell = DayCellOf(st, day);
   if (cell < 0) return out;
-  for (const ScheduleItem& it : st.VisibleItems)
+  for (const ViewItem& it : st.VisibleItems)
     if (it.Subject == subject)
       for (const CellRect& r : it.CellRects)
         if (!r.IsEmpty() && Inside(r, st.CellTable[cell].rect)) out.push_back(r);

@@ -56,7 +56,7 @@ QPoint EmptySpot(const ViewState& st, const DateTime& day) {
 }
 
 QPoint LineOf(const ViewState& st, const std::string& subject) {
-  for (const ScheduleItem& it : st.VisibleItems)
+  for (const ViewItem& it : st.VisibleItems)
     if (it.Subject == subject && !it.CellRects[0].IsEmpty())
       return QPoint(it.CellRects[0].left + 3, it.CellRects[0].top + 3);
   ADD_FAILURE() << "not drawn";
@@ -176,7 +176,7 @@ TEST(ItemStory, AddEditCopyPasteAndDeleteInTheWindow) {
   // 4. The original selected and deleted with the Delete key.
   home.clock().Advance(60);
   const CellRect first_line = [&] {
-    for (const ScheduleItem& it : st.VisibleItems)
+    for (const ViewItem& it : st.VisibleItems)
       if (it.Index == index) return it.CellRects[0];
     return CellRect{};
   }();

@@ -197,9 +197,10 @@ TEST(ItemCommandsOnServer, ChangesForAnotherUserReachThatUsersClient) {
   ASSERT_EQ(taro.state.ReferenceUsers[0].Writable, 1);
   auto fetch = [&] {
     taro.state.RefreshReferences = 1;
+    std::vector<ScheduleItem> items;
     SyncClient(taro.conn, &taro.notifier)
-        .GetUserItems(taro.state.ReferenceUsers, D(2004, 1, 12), taro.state.ReferenceItems,
-                      taro.state.RefreshReferences);
+        .GetUserItems(taro.state.ReferenceUsers, D(2004, 1, 12), items, taro.state.RefreshReferences);
+    taro.state.ReferenceItems = items;
   };
   fetch();
   ASSERT_EQ(taro.state.ReferenceItems.size(), 1u);

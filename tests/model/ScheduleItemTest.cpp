@@ -12,18 +12,11 @@ TEST(ScheduleItemTest, ConstructionAndCopy) {
   for (const DateTime* d : {&a.Index, &a.Updated, &a.Start, &a.End, &a.AlarmTime})
     EXPECT_EQ(*d, DateTime());
   EXPECT_TRUE(a.Subject.empty());
-  for (const auto& r : a.CellRects) EXPECT_TRUE(r.IsEmpty());
 
   a.Subject = test::J("会議");
-  for (int i = 0; i < kCellRectSlots; ++i) EXPECT_TRUE(a.AddCellRect({i, 1, i + 5, 9}));
-  EXPECT_FALSE(a.AddCellRect({1, 1, 2, 2}));  // slots beyond 42 are not recorded
   ScheduleItem b = a;
-  EXPECT_EQ(b.CellRects[41], (CellRect{41, 1, 46, 9}));
   b.Subject += "x";
   EXPECT_EQ(a.Subject, test::J("会議"));
-  b.ClearCellRects();
-  EXPECT_TRUE(b.CellRects[0].IsEmpty());
-  EXPECT_FALSE(a.CellRects[0].IsEmpty());
   EXPECT_EQ(NoAlarmMarker(), test::D(2004, 8, 15));
 }
 

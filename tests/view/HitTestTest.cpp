@@ -192,13 +192,13 @@ TEST(Press, AnyDrawnOccurrenceSelectsADayThePressedItemOccursOn) {
     if (mode == OtherUsersMode) {
       f.st.ReferenceUsers = {UserEntry{7, "hanako", J("花子"), 1}};
       f.st.ReferenceItems = {items[0], items[1]};
-      for (ScheduleItem& it : f.st.ReferenceItems) it.UserID = 7;
+      for (ViewItem& it : f.st.ReferenceItems) it.UserID = 7;
     }
     f.Paint(Rect{0, 0, 700, 632});
     int presses = 0;
     for (const auto* list : {&f.st.VisibleItems, &f.st.ReferenceItems}) {
-      const std::vector<ScheduleItem> drawn = *list;  // a press may reorder nothing, but be sure
-      for (const ScheduleItem& it : drawn) {
+      const ViewItemList drawn = *list;  // a press may reorder nothing, but be sure
+      for (const ViewItem& it : drawn) {
         for (const Rect& r : it.CellRects) {
           if (r.IsEmpty()) continue;
           const int x = (r.left + r.right) / 2, y = (r.top + r.bottom) / 2;
@@ -206,7 +206,7 @@ TEST(Press, AnyDrawnOccurrenceSelectsADayThePressedItemOccursOn) {
               f.st.CellTable[kDownArrowCell].rect.Contains(x, y))
             continue;
           OnPress(f.st, f.feedback, f.host, x, y);
-          const ScheduleItem* hit = f.st.ReferenceSelection >= 0 ? f.st.SelectedReferenceItem()
+          const ViewItem* hit = f.st.ReferenceSelection >= 0 ? f.st.SelectedReferenceItem()
                                                                   : f.st.SelectedOwnItem();
           ASSERT_NE(hit, nullptr) << "mode " << mode << " " << it.Subject;
           EXPECT_TRUE(Occurs(*hit, f.st.SelectedDate, f.st.SelectedDate.AddDays(1)))
@@ -311,7 +311,7 @@ TEST(DoubleClick, OtherUsersRowsPermissionsAndReferenceItems) {
   rw.RowTop = 200;
   rw.RowBottom = 300;
   f.st.ReferenceUsers = {ro, rw};
-  ScheduleItem theirs = Timed(J("非公開※"), D(2005, 3, 9, 9), D(2005, 3, 9, 10));
+  ViewItem theirs = Timed(J("非公開※"), D(2005, 3, 9, 9), D(2005, 3, 9, 10));
   theirs.Subject = "secret subject";
   theirs.CellRects[0] = Rect{300, 220, 400, 236};
   f.st.ReferenceItems = {theirs};

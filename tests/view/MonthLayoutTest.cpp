@@ -174,7 +174,7 @@ TEST(MonthLayout, LabelsForFirstDaysContinuationsAndRules) {
   EXPECT_EQ(s.FindAt(SurfaceOp::Text, Line(st, D(2005, 3, 30), 3))[0].color, 0x0000FFu);
 
   // One rectangle per cell drawn in, in drawing order.
-  const ScheduleItem& a = st.VisibleItems[4];
+  const ViewItem& a = st.VisibleItems[4];
   EXPECT_EQ(test::UsedSlots(a), 3);
   EXPECT_EQ(a.CellRects[0], Line(st, D(2005, 3, 30), 3));
   EXPECT_EQ(a.CellRects[1], Line(st, D(2005, 3, 31), 2));
@@ -233,7 +233,7 @@ TEST(MonthLayout, OverflowBarReplacesTheFirstItemThatDoesNotFit) {
 
 TEST(MonthLayout, DeletedItemsAndStaleRectanglesLeaveNoTrace) {
   ViewState st = MonthState(2005, 3, D(2005, 3, 1));
-  ScheduleItem gone = Timed("gone", D(2005, 3, 8, 9), D(2005, 3, 8, 10));
+  ViewItem gone = Timed("gone", D(2005, 3, 8, 9), D(2005, 3, 8, 10));
   gone.SyncFlag = SyncDeleted;
   gone.CellRects[3] = Rect{1, 1, 2, 2};
   st.VisibleItems = {gone};

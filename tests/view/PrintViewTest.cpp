@@ -49,7 +49,7 @@ class RowWriter final : public OtherUsersLayout {
 
 struct Snapshot {
   std::array<DayCell, kCellTableSize> cells;
-  std::vector<std::array<CellRect, kCellRectSlots>> own, refs;
+  std::vector<CellRectList> own, refs;
   std::vector<std::pair<int, int>> rows;
   Rect inverted;
   int first_hour;

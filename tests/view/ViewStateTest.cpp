@@ -11,7 +11,7 @@ using test::D;
 using test::Timed;
 using test::VectorRows;
 
-std::vector<std::string> Subjects(const std::vector<ScheduleItem>& v) {
+std::vector<std::string> Subjects(const ViewItemList& v) {
   std::vector<std::string> out;
   for (const auto& it : v) out.push_back(it.Subject);
   return out;
@@ -35,7 +35,6 @@ TEST(LoadVisibleItems, WindowIsTwentiethBeforeToTenthAfterAndRulesAlwaysLoad) {
   ScheduleItem deleted = Timed("deleted", D(2005, 3, 2), D(2005, 3, 3));
   deleted.SyncFlag = SyncDeleted;
   rows.rows.push_back(deleted);
-  rows.rows[1].CellRects[0] = CellRect{1, 2, 3, 4};  // stale rectangles never survive a load
 
   EXPECT_EQ(LoadVisibleItems(st, rows), 1);
   // Month mode sorts by Start.

@@ -80,7 +80,7 @@ inline ScheduleItem AllDay(const std::string& subject, DateTime first, DateTime 
   return it;
 }
 
-inline int UsedSlots(const ScheduleItem& it) {
+inline int UsedSlots(const ViewItem& it) {
   int n = 0;
   for (const auto& r : it.CellRects) n += r.IsEmpty() ? 0 : 1;
   return n;
