@@ -100,6 +100,9 @@ const char* StatusTip(Command id) {
 }
 
 constexpr int kMinuteMs = 60000;
+// How long start-up waits for the first frame before checking the store
+// and starting the timers anyway.
+constexpr int kFirstFrameWaitMs = 3000;
 
 // Minutes between two synchronisations: the settings' Sync/IntervalMinutes,
 // 0 for none; anything unreadable or negative is the default.
@@ -313,8 +316,31 @@ bool CMainFrame::openUserStore(const std::string& program_path) {
     conn.Password = pw.value_or(std::string());
     conn.PasswordUnreadable = !pw.has_value();
   }
-  store_.PurgeDeletedItems(60);
   return true;
+}
+
+bool CMainFrame::finishStoreOpening() {
+  if (store_ready_) return true;
+  if (store_.FinishOpening()) {
+    store_ready_ = true;
+    // Tombstones left in the loaded lists are neither drawn nor hit; the
+    // next load leaves them out.
+    store_.PurgeDeletedItems(60);
+    return true;
+  }
+  // Nothing more from this file: it stays as it was found.
+  state_.DrawEnabled = 0;
+  state_.VisibleItems.clear();
+  state_.AlarmCandidates.clear();
+  state_.OwnSelection = -1;
+  minute_timer_.stop();
+  sync_timer_.stop();
+  started_ = false;
+  hide();
+  ui::MessageBox::critical(nullptr, U(StoreFailureMessage(StoreOpen::OpenFailed, store_path_)));
+  exit_code_ = kExitStoreFailed;
+  QCoreApplication::exit(exit_code_);
+  return false;
 }
 
 void CMainFrame::finishStartup() {
@@ -325,6 +351,8 @@ void CMainFrame::finishStartup() {
         "パスワードを保管サービスから読み出せませんでした。読み出せるようになるまでサーバーには接続しません。\n"
         "すぐに接続するには、ツール → サーバー設定でパスワードを入力し直してください。"));
   const bool syncing = has_server && !conn.PasswordUnreadable;
+  // A synchronisation writes to the store: its check comes first then.
+  if (syncing && !finishStoreOpening()) return;
   if (syncing) setPaneText(0, QStringLiteral("サーバーと同期しています..."));
   // Offline it only loads the items.
   Synchronize();
@@ -338,6 +366,20 @@ void CMainFrame::finishStartup() {
     sync_timer_.setInterval(minutes * kMinuteMs);
     sync_timer_.start();
   }
+  if (store_ready_ || !isVisible()) {
+    afterFirstFrame();
+    return;
+  }
+  connect(view_, &CCalenderView::framePainted, this, &CMainFrame::afterFirstFrame,
+          Qt::SingleShotConnection);
+  // A window that is never painted (started minimised) still gets there.
+  QTimer::singleShot(kFirstFrameWaitMs, this, &CMainFrame::afterFirstFrame);
+}
+
+void CMainFrame::afterFirstFrame() {
+  if (first_frame_done_) return;
+  first_frame_done_ = true;
+  if (!finishStoreOpening()) return;
   // Alarms that came due while the calendar was closed ring now, not a
   // minute later.
   QTimer::singleShot(0, this, &CMainFrame::onMinuteTimer);

@@ -34,12 +34,14 @@ class CMainFrame : public QMainWindow {
   ~CMainFrame() override;
 
   // Start-up before the window shows: the program folder, today, the
-  // logon name, the store (opened or created), the settings and the purge.
-  // False when the store cannot be used: the message has been shown and
-  // exitCode() tells the status to end with.
+  // logon name, the store (opened for reading, or created) and the
+  // settings. False when the store cannot be used: the message has been
+  // shown and exitCode() tells the status to end with.
   bool openUserStore(const std::string& program_path);
   // After the window shows: the first synchronisation (on a worker, with a
-  // wait cursor), drawing switched on, the minute timer started.
+  // wait cursor), drawing switched on, the timers started; once the first
+  // frame is up (at once when the window is not shown), the store's check,
+  // the purge and the first tick.
   void finishStartup();
   bool started() const { return started_; }
   int exitCode() const { return exit_code_; }
@@ -127,6 +129,11 @@ class CMainFrame : public QMainWindow {
   void Synchronize();
   bool HasServer() const;
   bool Busy() const;
+  // The store's check and the purge after the first frame, then the first tick.
+  void afterFirstFrame();
+  // The store checked, and its tombstones purged, once; false (the user
+  // told, the program ending) when the file failed its check.
+  bool finishStoreOpening();
   // The password read again once it could not be; true when it now is.
   bool ReadPasswordAgain();
 
@@ -157,6 +164,8 @@ class CMainFrame : public QMainWindow {
   bool tick_pending_ = false;
   bool close_pending_ = false;
   bool started_ = false;
+  bool store_ready_ = false;
+  bool first_frame_done_ = false;
   int exit_code_ = 0;
   int idle_hook_ = 0;
 

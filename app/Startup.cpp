@@ -84,7 +84,7 @@ std::string BuildStorePath(const std::string& data_home, const std::string& logo
 
 StoreOpen OpenOrCreateStore(ItemStore& store, const std::string& path) {
   if (::access(path.c_str(), R_OK | W_OK) == 0) {
-    if (store.OpenStore(path)) return StoreOpen::Opened;
+    if (store.OpenStoreForReading(path)) return StoreOpen::Opened;
     return store.LastFailure() == StoreFailure::Locked ? StoreOpen::Locked : StoreOpen::OpenFailed;
   }
   if (store.CreateStore(path)) return StoreOpen::Created;

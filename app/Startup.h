@@ -27,8 +27,9 @@ std::string BuildStorePath(const std::string& data_home, const std::string& logo
 
 enum class StoreOpen { Opened, Created, OpenFailed, CreateFailed, Locked };
 
-// Opens the store when the file can be read and written, creates it
-// otherwise. A store held by another running calendar is left alone.
+// Opens the store when the file can be read and written (for reading: its
+// check waits for ItemStore::FinishOpening), creates it otherwise. A store
+// held by another running calendar is left alone.
 StoreOpen OpenOrCreateStore(ItemStore& store, const std::string& path);
 
 // The message for a failed result, with the path appended (UTF-8).

@@ -446,13 +446,17 @@ struct ItemStore::Impl {
   bool in_batch = false;
   bool batch_failed = false;
   bool checked_in_full = false;
+  // Open for reading, not yet checked: nothing may be written, and closing
+  // leaves the file and its seal exactly as they were found.
+  bool unchecked = false;
   std::string path_opening;  // the file being opened, before `path` is set
 
   ~Impl() { Close(); }
 
   void Close() {
-    // Only a store that was open and never met damage is sealed.
-    bool clean = db && !path.empty();
+    // Only a store that was open, checked, and never met damage is sealed.
+    bool clean = db && !path.empty() && !unchecked;
+    unchecked = false;
     for (Stmt* s : {&begin, &commit, &rollback, &walk, &keys, &find_number, &find_text, &index_run,
                     &insert, &update, &mark_deleted, &set_flag, &purge_select, &purge_delete,
                     &settings_read, &settings_write, &touch, &unsent_count, &users_read, &users_clear, &users_add,
@@ -566,6 +570,18 @@ struct ItemStore::Impl {
                                      "\"Uid\"=?1") &&
            imported_put.Prepare(db, "INSERT OR REPLACE INTO \"Imported\"(\"Uid\",\"Index\","
                                     "\"Version\") VALUES(?1,?2,?3)");
+  }
+
+  // The full check reads every page; a file that still holds the very
+  // bytes it was closed with needs none. Only then does the file change:
+  // the seal goes (written again at closing), the file is made private,
+  // and the settings and missing indexes are written.
+  bool CheckAndConfigure() {
+    checked_in_full = !Sealed();
+    if (checked_in_full && !Healthy()) return false;
+    store_detail::RemoveSeal(path_opening);
+    MakePrivate(path_opening);
+    return Configure();
   }
 
   // A damaged file is refused at opening rather than found row by row.
@@ -853,7 +869,11 @@ int ItemStore::CreateStore(const std::string& path) {
   }
 }
 
-int ItemStore::OpenStore(const std::string& path) {
+int ItemStore::OpenStore(const std::string& path) { return Open(path, false); }
+
+int ItemStore::OpenStoreForReading(const std::string& path) { return Open(path, true); }
+
+int ItemStore::Open(const std::string& path, bool defer_check) {
   Impl& s = *impl_;
   s.Close();
   s.failure = StoreFailure::None;
@@ -869,16 +889,17 @@ int ItemStore::OpenStore(const std::string& path) {
       }
     }
     // Check first, configure after: a foreign or damaged file is left
-    // exactly as it was found. The full check reads every page; a file
-    // that still holds the very bytes it was closed with needs none.
+    // exactly as it was found.
     ok = ok && s.Lock() && s.PrepareTables();
     s.path_opening = path;
-    s.checked_in_full = ok && !s.Sealed();
-    ok = ok && (!s.checked_in_full || s.Healthy());
-    // From here on the file changes: the seal is written again at closing.
-    if (ok) store_detail::RemoveSeal(path);
-    if (ok) MakePrivate(path);
-    ok = ok && s.Configure();
+    // Reading may start before the check when the file already has what the
+    // reads use (an older file gets its indexes at the check).
+    if (ok && defer_check && s.PrepareIndexed()) {
+      s.unchecked = true;
+      s.path = path;
+      return 1;
+    }
+    ok = ok && s.CheckAndConfigure();
     if (!ok) {
       s.failure = why != StoreFailure::None ? why : Classify(s.db);
       s.Close();
@@ -892,6 +913,28 @@ int ItemStore::OpenStore(const std::string& path) {
     return 0;
   }
 }
+
+int ItemStore::FinishOpening() {
+  Impl& s = *impl_;
+  if (!IsOpen()) return 0;
+  if (!s.unchecked) return 1;
+  try {
+    s.StopWalk();
+    if (s.CheckAndConfigure()) {
+      s.unchecked = false;
+      return 1;
+    }
+    s.failure = Classify(s.db);
+  } catch (...) {
+    s.failure = StoreFailure::Io;
+  }
+  s.Close();
+  return 0;
+}
+
+bool ItemStore::OpeningFinished() const { return IsOpen() && !impl_->unchecked; }
+
+bool ItemStore::ReadyToWrite() { return IsOpen() && FinishOpening() == 1; }
 
 int ItemStore::ReadFirstItem(ScheduleItem& out) {
   if (!IsOpen()) return 0;
@@ -936,7 +979,7 @@ bool ItemStore::ReadFailed() const { return impl_->read_failed; }
 int ItemStore::InsertItem(const ScheduleItem& item) { return InsertItem(item, nullptr); }
 
 int ItemStore::InsertItem(const ScheduleItem& item, Bookmark* row) {
-  if (!IsOpen()) return 0;
+  if (!ReadyToWrite()) return 0;
   Impl& s = *impl_;
   Use u(s.insert);
   BindItem(*u, item);
@@ -946,7 +989,7 @@ int ItemStore::InsertItem(const ScheduleItem& item, Bookmark* row) {
 }
 
 int ItemStore::UpdateItemByIndex(const ScheduleItem& item) {
-  if (!IsOpen()) return 0;
+  if (!ReadyToWrite()) return 0;
   Impl& s = *impl_;
   return s.ChangeByIndex(item.Index, [&](int64_t id) {
     Use u(s.update);
@@ -957,7 +1000,7 @@ int ItemStore::UpdateItemByIndex(const ScheduleItem& item) {
 }
 
 int ItemStore::MarkItemDeleted(const ScheduleItem& item) {
-  if (!IsOpen()) return 0;
+  if (!ReadyToWrite()) return 0;
   Impl& s = *impl_;
   return s.ChangeByIndex(item.Index, [&](int64_t id) {
     Use u(s.mark_deleted);
@@ -967,7 +1010,7 @@ int ItemStore::MarkItemDeleted(const ScheduleItem& item) {
 }
 
 int ItemStore::PurgeDeletedItems(int days) {
-  if (!IsOpen()) return 0;
+  if (!ReadyToWrite()) return 0;
   Impl& s = *impl_;
   try {
     const DateTime now = Now();
@@ -1033,7 +1076,7 @@ int ItemStore::ReadItemKeys(std::vector<ItemKey>& out) {
 }
 
 int ItemStore::UpdateItemAt(Bookmark row, const ScheduleItem& item) {
-  if (!IsOpen() || row <= 0) return 0;
+  if (row <= 0 || !ReadyToWrite()) return 0;
   Impl& s = *impl_;
   Use u(s.update);
   BindItem(*u, item);
@@ -1042,7 +1085,7 @@ int ItemStore::UpdateItemAt(Bookmark row, const ScheduleItem& item) {
 }
 
 int ItemStore::SetSyncFlagAt(const std::vector<Bookmark>& rows, int32_t flag) {
-  if (!IsOpen()) return 0;
+  if (!ReadyToWrite()) return 0;
   Impl& s = *impl_;
   if (!s.Begin()) return 0;
   bool ok = true;
@@ -1060,7 +1103,7 @@ int ItemStore::SetSyncFlagAt(const std::vector<Bookmark>& rows, int32_t flag) {
 }
 
 int ItemStore::BeginBatch() {
-  if (!IsOpen()) return 0;
+  if (!ReadyToWrite()) return 0;
   Impl& s = *impl_;
   if (s.in_batch) return 0;
   s.StopWalk();
@@ -1236,7 +1279,7 @@ int ItemStore::ReadSettings(std::string& user_name, std::string& server_name,
 
 int ItemStore::WriteSettings(const std::string& user_name, const std::string& server_name,
                              int32_t server_port, const std::string& password) {
-  if (!IsOpen()) return 0;
+  if (!ReadyToWrite()) return 0;
   Impl& s = *impl_;
   Use u(s.settings_write);
   BindText(*u, 1, user_name);
@@ -1264,7 +1307,7 @@ int ItemStore::FindImportedUid(const std::string& uid, DateTime& index, std::str
 
 int ItemStore::RememberImportedUid(const std::string& uid, const DateTime& index,
                                    const std::string& version) {
-  if (!IsOpen()) return 0;
+  if (!ReadyToWrite()) return 0;
   Impl& s = *impl_;
   Use u(s.imported_put);
   BindText(*u, 1, uid);
@@ -1274,7 +1317,7 @@ int ItemStore::RememberImportedUid(const std::string& uid, const DateTime& index
 }
 
 int ItemStore::TouchLastUpdate() {
-  if (!IsOpen()) return 0;
+  if (!ReadyToWrite()) return 0;
   Impl& s = *impl_;
   Use u(s.touch);
   BindDate(*u, 1, Now());
@@ -1302,7 +1345,7 @@ void ItemStore::LoadUserList(std::vector<UserEntry>& users) {
 }
 
 int ItemStore::SaveUserList(const std::vector<UserEntry>& users) {
-  if (!IsOpen()) return 0;
+  if (!ReadyToWrite()) return 0;
   Impl& s = *impl_;
   // One transaction: a failure keeps the old list whole instead of a part
   // of the new one.

@@ -62,6 +62,16 @@ class ItemStore {
   // Checks the file before anything is written to it; a file readable by
   // others is made private to the user.
   int OpenStore(const std::string& path);
+  // Opens the file for reading at once and leaves its check (as above)
+  // and everything that writes to FinishOpening, so a calendar can show
+  // its first frame first. Until then nothing is written: a change first
+  // finishes the opening, and fails when the check does. A file without
+  // what the reads need (an older one) is checked at once.
+  int OpenStoreForReading(const std::string& path);
+  // 1 when the file is checked and open for changes; 0 when the check
+  // failed (the store is then closed; LastFailure tells why).
+  int FinishOpening();
+  bool OpeningFinished() const;
   void CloseStore();
   bool IsOpen() const;
   StoreFailure LastFailure() const;
@@ -159,6 +169,9 @@ class ItemStore {
   int SaveUserList(const std::vector<UserEntry>& users);
 
  private:
+  int Open(const std::string& path, bool defer_check);
+  bool ReadyToWrite();
+
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };

@@ -102,7 +102,20 @@ void PointAt(const std::string& home) {
   setenv("QT_QPA_PLATFORM", "offscreen", 1);
 }
 
-// Child: start the calendar, print the monotonic time of the first frame.
+// Resident memory of this process now, in MB (VmRSS); -1 when unknown.
+double ResidentMb() {
+  FILE* f = std::fopen("/proc/self/status", "r");
+  if (!f) return -1;
+  char line[256];
+  double kb = -1;
+  while (std::fgets(line, sizeof line, f))
+    if (std::sscanf(line, "VmRSS: %lf kB", &kb) == 1) break;
+  std::fclose(f);
+  return kb < 0 ? -1 : kb / 1024.0;
+}
+
+// Child: start the calendar, print the monotonic time of the first frame
+// and the resident memory then.
 int ChildMain(int argc, char** argv) {
   QApplication qt(argc, argv);
   CCalenderApp app;
@@ -110,7 +123,8 @@ int ChildMain(int argc, char** argv) {
   CMainFrame& f = *app.mainFrame();
   f.resize(1280, 800);
   QObject::connect(f.view(), &CCalenderView::framePainted, [&] {
-    std::printf("first_paint_ns %lld\n", static_cast<long long>(MonotonicNs()));
+    const long long at = static_cast<long long>(MonotonicNs());
+    std::printf("first_paint_ns %lld rss_mb %.1f\n", at, ResidentMb());
     std::fflush(stdout);
     f.close();
     qt.quit();
@@ -119,9 +133,10 @@ int ChildMain(int argc, char** argv) {
   return qt.exec();
 }
 
-// Milliseconds from spawning a fresh process to its first painted frame.
+// Milliseconds from spawning a fresh process to its first painted frame;
+// *rss_mb receives the child's resident memory at that frame.
 double StartOnce(const std::string& self, const std::string& store, const std::string& name,
-                 bool sealed) {
+                 bool sealed, double* rss_mb = nullptr) {
   PointAt(ScratchHome(store, name, sealed));
   setenv(kChildFlag, "1", 1);
   int out[2];
@@ -148,22 +163,36 @@ double StartOnce(const std::string& self, const std::string& store, const std::s
   int status = 0;
   waitpid(pid, &status, 0);
   long long t1 = 0;
+  double rss = -1;
   const auto at = text.find("first_paint_ns ");
-  if (at == std::string::npos || std::sscanf(text.c_str() + at, "first_paint_ns %lld", &t1) != 1) return -1;
+  if (at == std::string::npos ||
+      std::sscanf(text.c_str() + at, "first_paint_ns %lld rss_mb %lf", &t1, &rss) != 2)
+    return -1;
+  if (rss_mb) *rss_mb = rss;
   return static_cast<double>(t1 - t0) / 1e6;
 }
 
-double MedianStart(const std::string& self, int n, int runs, bool sealed = true) {
+double Median(std::vector<double> v) {
+  if (v.empty()) return -1;
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+// The median start-up time; *rss_mb the median resident memory at the
+// first frame.
+double MedianStart(const std::string& self, int n, int runs, bool sealed = true,
+                   double* rss_mb = nullptr) {
   const std::string store = KeptStore(n);
   StartOnce(self, store, "warm", sealed);  // file cache and font cache
-  std::vector<double> ms;
+  std::vector<double> ms, mb;
   for (int i = 0; i < runs; ++i) {
-    const double v = StartOnce(self, store, "run", sealed);
+    double rss = -1;
+    const double v = StartOnce(self, store, "run", sealed, &rss);
     if (v >= 0) ms.push_back(v);
+    if (rss >= 0) mb.push_back(rss);
   }
-  if (ms.empty()) return -1;
-  std::sort(ms.begin(), ms.end());
-  return ms[ms.size() / 2];
+  if (rss_mb) *rss_mb = Median(mb);
+  return Median(ms);
 }
 
 CMainFrame* g_frame = nullptr;
@@ -213,7 +242,8 @@ int main(int argc, char** argv) {
   const std::string self = fs::canonical("/proc/self/exe").string();
   const int runs = std::getenv("KV_BENCH_RUNS") ? std::atoi(std::getenv("KV_BENCH_RUNS")) : 7;
   const double start_10k = MedianStart(self, 10000, runs);
-  const double start_100k = MedianStart(self, 100000, runs);
+  double rss_100k = -1;
+  const double start_100k = MedianStart(self, 100000, runs, true, &rss_100k);
   const double start_100k_unsealed = MedianStart(self, 100000, runs, false);
 
   // Repaints in this process, on the 100,000-item store.
@@ -233,6 +263,7 @@ int main(int argc, char** argv) {
 
   kv::bench::Figure("startup_first_paint_ms_10k", start_10k);
   kv::bench::Figure("startup_first_paint_ms_100k", start_100k);
+  kv::bench::Figure("startup_rss_mb_100k", rss_100k);
   // The first start after a crash, or on a store closed by an older build:
   // the store's full check runs.
   kv::bench::Figure("startup_first_paint_ms_100k_unsealed", start_100k_unsealed);

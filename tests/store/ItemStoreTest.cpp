@@ -10,6 +10,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <random>
 #include <set>
@@ -797,6 +798,94 @@ TEST(StoreSeal, OnlyTheBytesOfACleanClosingSkipTheFullCheck) {
   EXPECT_EQ(s.LastFailure(), StoreFailure::Damaged);
   EXPECT_EQ(ReadFile(path), damaged);
   EXPECT_EQ(ReadFile(seal), seal_before);
+}
+
+// Opening for reading first (the calendar's first frame) against opening
+// at once: the same check, the same verdict, and not a byte written before
+// it, whether the file is sealed, changed since, forged or damaged.
+TEST(StoreSeal, ReadingBeforeTheCheckWritesNothingAndTheVerdictIsTheSame) {
+  test::TempDir dir;
+  const std::string good = dir.File("user.mdb");
+  {
+    ItemStore s;
+    ASSERT_EQ(s.CreateStore(good), 1);
+    for (int n = 1; n <= 300; ++n) ASSERT_EQ(s.InsertItem(MakeRow(n, n % 3)), 1);
+  }
+  const std::string seal = store_detail::SealPath(good);
+  std::vector<std::string> rows_of_good;
+  {
+    ItemStore s;
+    ASSERT_EQ(s.OpenStore(good), 1);
+    rows_of_good = test::AllRows(s);
+  }
+  struct Case {
+    const char* name;
+    std::function<void(const std::string&)> spoil;
+  } cases[] = {
+      {"sealed", [](const std::string&) {}},
+      {"changed since", [](const std::string& p) { ASSERT_TRUE(RawExec(p, "UPDATE MySelf SET Subject=x'41' WHERE rowid=7")); }},
+      {"no seal", [](const std::string& p) { ::unlink(store_detail::SealPath(p).c_str()); }},
+      {"damaged page", [](const std::string& p) {
+         std::string bytes = ReadFile(p);
+         for (size_t i = 0; i < 4096; ++i) bytes[bytes.size() / 2 + i] = static_cast<char>(i * 7 + 3);
+         std::ofstream(p, std::ios::binary | std::ios::trunc) << bytes;
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = dir.File(std::string(c.name) + ".mdb");
+    const std::string path_seal = store_detail::SealPath(path);
+    auto fresh = [&] {
+      ::unlink(path.c_str());
+      ::unlink((path + "-wal").c_str());
+      std::ofstream(path, std::ios::binary) << ReadFile(good);
+      std::ofstream(path_seal, std::ios::binary | std::ios::trunc) << ReadFile(seal);
+      ::chmod(path.c_str(), 0644);  // made private only once checked
+      c.spoil(path);
+    };
+    fresh();
+    ItemStore at_once;
+    const int verdict = at_once.OpenStore(path);
+    const bool checked = verdict == 1 && at_once.CheckedInFull();
+    at_once.CloseStore();
+
+    // Read, closed unchecked: the file, its mode and its seal as found.
+    fresh();
+    const std::string bytes = ReadFile(path);
+    const bool had_seal = ::access(path_seal.c_str(), F_OK) == 0;
+    const std::string seal_bytes = had_seal ? ReadFile(path_seal) : "";
+    {
+      ItemStore s;
+      if (s.OpenStoreForReading(path) == 1 && !s.OpeningFinished()) {
+        int64_t shapes = 0;
+        s.ReadShapesNear(test::D(1990, 1, 1), test::D(2030, 1, 1), [&](ItemShape&, int64_t, bool) { ++shapes; });
+        if (verdict == 1) EXPECT_GT(shapes, 0);
+      }
+    }
+    EXPECT_EQ(ReadFile(path), bytes);
+    EXPECT_EQ(::access(path_seal.c_str(), F_OK) == 0, had_seal);
+    if (had_seal) EXPECT_EQ(ReadFile(path_seal), seal_bytes);
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0644u);
+
+    // A change before the check runs the check first, with the same verdict.
+    fresh();
+    {
+      ItemStore s;
+      ASSERT_EQ(s.OpenStoreForReading(path), 1) << "the damage lies beyond what opening reads";
+      EXPECT_EQ(s.InsertItem(MakeRow(999, 0)), verdict);
+      EXPECT_EQ(s.OpeningFinished(), verdict == 1);
+      if (verdict == 1) {
+        EXPECT_EQ(s.CheckedInFull(), checked);
+        EXPECT_EQ(test::AllRows(s).size(), rows_of_good.size() + 1);
+      } else {
+        EXPECT_FALSE(s.IsOpen());
+        EXPECT_EQ(s.LastFailure(), StoreFailure::Damaged);
+        EXPECT_EQ(ReadFile(path), bytes);
+      }
+    }
+  }
 }
 
 // Opening checks before it configures: a file that is not a store is left
