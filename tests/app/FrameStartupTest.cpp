@@ -6,6 +6,7 @@
 
 #include <QTest>
 #include <filesystem>
+#include <fstream>
 
 #include "app/CalenderApp.h"
 #include "app/CalenderView.h"
@@ -71,6 +72,45 @@ TEST(FrameStartup, AStoreThatCannotBeOpenedEndsWithItsMessageAndPath) {
   EXPECT_FALSE(app.InitInstance(home.ProgramPath()));
   EXPECT_EQ(app.exitCode(), kExitStoreFailed);
   EXPECT_EQ(app.mainFrame(), nullptr);
+  EXPECT_EQ(ui::MessageBox::takeShownTexts(),
+            QStringList{QString::fromStdString("データーベースが開けません。" + home.StorePath())});
+  EXPECT_EQ(test::FileBytes(home.StorePath()), before);
+}
+
+// Damage inside the file, beyond what its opening reads: the first frame
+// comes before the file's check; then the check refuses it, the user is
+// told, the program ends, and the file is left as it was.
+TEST(FrameStartup, AStoreDamagedInsideShowsTheFirstFrameThenEndsWithItsMessage) {
+  test::ScratchHome home;
+  fs::create_directories(home.StoreFolder());
+  {
+    ItemStore s;
+    ASSERT_EQ(s.CreateStore(home.StorePath()), 1);
+    for (int n = 0; n < 3000; ++n) {
+      ScheduleItem it;
+      it.Subject = "item " + std::to_string(n);
+      it.Index = D(2000, 1, 1).AddSeconds(n);
+      it.Start = D(2005, 3, 9, 9).AddDays(n % 600 - 300);
+      it.End = it.Start.AddSeconds(3600);
+      ASSERT_EQ(s.InsertItem(it), 1);
+    }
+  }
+  {
+    std::string bytes = test::FileBytes(home.StorePath());
+    for (size_t i = 0; i < 4096; ++i) bytes[bytes.size() / 2 + i] = static_cast<char>(i * 7 + 3);
+    std::ofstream(home.StorePath(), std::ios::binary | std::ios::trunc) << bytes;
+  }
+  const std::string before = test::FileBytes(home.StorePath());
+  CCalenderApp app;
+  ASSERT_TRUE(app.InitInstance(home.ProgramPath()));
+  CMainFrame& f = *app.mainFrame();
+  EXPECT_TRUE(ui::MessageBox::takeShownTexts().isEmpty());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return f.exitCode() != 0; }, 10000));
+  EXPECT_EQ(f.exitCode(), kExitStoreFailed);
+  EXPECT_GE(f.view()->layoutRuns(), 1) << "the first frame came first";
+  EXPECT_FALSE(f.isVisible());
+  EXPECT_FALSE(f.started());
+  EXPECT_TRUE(f.state().VisibleItems.empty());
   EXPECT_EQ(ui::MessageBox::takeShownTexts(),
             QStringList{QString::fromStdString("データーベースが開けません。" + home.StorePath())});
   EXPECT_EQ(test::FileBytes(home.StorePath()), before);
