@@ -18,7 +18,10 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cctype>
+#include <cstring>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -114,6 +117,33 @@ double ResidentMb() {
   return kb < 0 ? -1 : kb / 1024.0;
 }
 
+// Resident memory by mapping at this moment, largest first, to standard
+// error (KV_APP_BENCH_SMAPS=1): what the figure above is made of.
+void PrintResidentByMapping() {
+  FILE* f = std::fopen("/proc/self/smaps", "r");
+  if (!f) return;
+  std::map<std::string, double> kb;
+  std::string name;
+  char line[512];
+  while (std::fgets(line, sizeof line, f)) {
+    double v = 0;
+    char path[400] = "";
+    if (std::sscanf(line, "Rss: %lf kB", &v) == 1) {
+      kb[name] += v;
+    } else if (std::isxdigit(static_cast<unsigned char>(line[0])) &&
+               std::strchr(line, '-') < std::strchr(line, ' ')) {
+      // address perms offset device inode [path]
+      name = std::sscanf(line, "%*s %*s %*s %*s %*s %399s", path) == 1 ? path : "[anonymous]";
+    }
+  }
+  std::fclose(f);
+  std::vector<std::pair<double, std::string>> top;
+  for (const auto& [n, v] : kb) top.emplace_back(v, n);
+  std::sort(top.rbegin(), top.rend());
+  for (size_t i = 0; i < top.size() && i < 25; ++i)
+    std::fprintf(stderr, "%8.0f kB  %s\n", top[i].first, top[i].second.c_str());
+}
+
 // Child: start the calendar, print the monotonic time of the first frame
 // and the resident memory then.
 int ChildMain(int argc, char** argv) {
@@ -125,6 +155,7 @@ int ChildMain(int argc, char** argv) {
   QObject::connect(f.view(), &CCalenderView::framePainted, [&] {
     const long long at = static_cast<long long>(MonotonicNs());
     std::printf("first_paint_ns %lld rss_mb %.1f\n", at, ResidentMb());
+    if (std::getenv("KV_APP_BENCH_SMAPS")) PrintResidentByMapping();
     std::fflush(stdout);
     f.close();
     qt.quit();
@@ -242,8 +273,10 @@ int main(int argc, char** argv) {
   const std::string self = fs::canonical("/proc/self/exe").string();
   const int runs = std::getenv("KV_BENCH_RUNS") ? std::atoi(std::getenv("KV_BENCH_RUNS")) : 7;
   const double start_10k = MedianStart(self, 10000, runs);
-  double rss_100k = -1;
+  double rss_100k = -1, rss_empty = -1;
   const double start_100k = MedianStart(self, 100000, runs, true, &rss_100k);
+  // The same window on an empty store: what the items themselves add.
+  MedianStart(self, 0, runs, true, &rss_empty);
   const double start_100k_unsealed = MedianStart(self, 100000, runs, false);
 
   // Repaints in this process, on the 100,000-item store.
@@ -264,6 +297,7 @@ int main(int argc, char** argv) {
   kv::bench::Figure("startup_first_paint_ms_10k", start_10k);
   kv::bench::Figure("startup_first_paint_ms_100k", start_100k);
   kv::bench::Figure("startup_rss_mb_100k", rss_100k);
+  kv::bench::Figure("startup_rss_mb_empty", rss_empty);
   // The first start after a crash, or on a store closed by an older build:
   // the store's full check runs.
   kv::bench::Figure("startup_first_paint_ms_100k_unsealed", start_100k_unsealed);
