@@ -111,6 +111,10 @@ class PgConn final : public Conn {
   ~PgConn() override { PQfinish(pg_); }
 
   bool Healthy() const { return PQstatus(pg_) == CONNECTION_OK; }
+  // Reads what waits on an idle connection without blocking: a database
+  // that went away has closed it, which this notices before a request
+  // fails on it.
+  bool StillThere() { return Healthy() && PQconsumeInput(pg_) == 1 && Healthy(); }
   // Prepared statements die with the old session.
   bool Reset() {
     prepared_.clear();
@@ -239,7 +243,7 @@ class PgEngine final : public Engine {
     if (!c) c = std::make_unique<PgConn>(Connect(uri_));
     // A connection lost with a restart of the database is made again here,
     // so serving goes on once it is back.
-    const bool usable = (c->Healthy() || c->Reset()) && c->Sync(full_sync_.load());
+    const bool usable = (c->StillThere() || c->Reset()) && c->Sync(full_sync_.load());
     PgConn* raw = c.release();
     auto give_back = [this, raw] {
       std::lock_guard<std::mutex> lock(mu_);

@@ -216,13 +216,6 @@ std::optional<User> Find(Conn& c, const std::string& name) {
   return User{static_cast<int32_t>(q->ColInt(0)), q->ColBlob(1), q->ColBlob(2)};
 }
 
-std::optional<std::string> PasswordOf(Conn& c, int32_t id) {
-  auto q = c.Prepare("SELECT password FROM users WHERE id = ?");
-  q->Int(1, id);
-  if (!q->Next()) return std::nullopt;
-  return q->ColBlob(0);
-}
-
 bool Permitted(Conn& c, int32_t actor, int32_t target) {
   if (actor == target) return true;
   auto q = c.Prepare("SELECT 1 FROM permissions WHERE actor = ? AND target = ?");
@@ -520,18 +513,24 @@ SignIn ServerStore::Authenticate(const std::string& name, const std::string& pas
   return guard.SignInAs(*this, name, password, "").who;
 }
 
-std::optional<Credentials> ServerStore::CredentialsOf(const std::string& name) {
+std::optional<Credentials> ServerStore::CredentialsOf(const std::string& name, bool* failed) {
+  if (failed) *failed = true;
   auto c = impl_->Acquire();
-  const auto user = c ? Find(*c, name) : std::nullopt;
-  if (!user) return std::nullopt;
-  const auto own = PasswordOf(*c, user->id);
-  if (!own) return std::nullopt;
-  Credentials cr{*user, *own, {}};
-  auto q = c->Prepare(
+  if (!c) return std::nullopt;
+  auto q = c->Prepare("SELECT id, name, display, password FROM users WHERE name = ?");
+  q->Blob(1, name);
+  if (!q->Next()) {
+    if (failed) *failed = !q->Finished();
+    return std::nullopt;
+  }
+  Credentials cr{User{static_cast<int32_t>(q->ColInt(0)), q->ColBlob(1), q->ColBlob(2)}, q->ColBlob(3), {}};
+  auto d = c->Prepare(
       "SELECT u.id, u.name, u.password FROM permissions p JOIN users u ON u.id = p.actor "
       "WHERE p.target = ? ORDER BY u.id");
-  q->Int(1, user->id);
-  while (q->Next()) cr.delegates.push_back(Candidate{static_cast<int32_t>(q->ColInt(0)), q->ColBlob(1), q->ColBlob(2)});
+  d->Int(1, cr.user.id);
+  while (d->Next()) cr.delegates.push_back(Candidate{static_cast<int32_t>(d->ColInt(0)), d->ColBlob(1), d->ColBlob(2)});
+  if (!d->Finished()) return std::nullopt;
+  if (failed) *failed = false;
   return cr;
 }
 

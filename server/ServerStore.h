@@ -121,7 +121,9 @@ class ServerStore {
   // in as the named user on behalf of that other user. Not throttled (the
   // server signs clients in through SignInGuard).
   SignIn Authenticate(const std::string& name, const std::string& password);
-  std::optional<Credentials> CredentialsOf(const std::string& name);
+  // *failed (when given) tells a database that could not be read from a
+  // name that is not there.
+  std::optional<Credentials> CredentialsOf(const std::string& name, bool* failed = nullptr);
   // Stores a new hash for the user if the stored one is still old_hash.
   bool ReplaceHash(int32_t id, const std::string& old_hash, const std::string& new_hash);
   bool MayWrite(int32_t actor, int32_t target);

@@ -67,7 +67,7 @@ struct Client {
 struct Shared {
   const LoadConfig& cfg;
   std::vector<Client>& clients;
-  uint16_t port;
+  std::vector<uint16_t> ports;
   Steady::time_point deadline;
 };
 
@@ -103,7 +103,7 @@ class Worker {
   Worker(Shared& sh, Client& c) : sh_(sh), c_(c), rng_(sh.cfg.seed * 7919u + static_cast<uint32_t>(c.n)) {
     st_.UserName = c.name;
     st_.ServerName = "127.0.0.1";
-    st_.ServerPort = sh.port;
+    st_.ServerPort = sh.ports[static_cast<size_t>(c.n) % sh.ports.size()];
     st_.Password = c.password;
     st_.Online = 1;
   }
@@ -314,8 +314,8 @@ bool ServerAnswers(uint16_t port, const Client& c, size_t users_expected) {
 
 LoadResult RunLoad(const LoadConfig& cfg) {
   LoadResult res;
-  if (cfg.clients <= 0 || cfg.requests_per_client < 0) {
-    res.setup_error = "clients must be positive and requests not negative";
+  if (cfg.clients <= 0 || cfg.requests_per_client < 0 || cfg.servers <= 0) {
+    res.setup_error = "clients and servers must be positive and requests not negative";
     return res;
   }
   const bool own_dir = cfg.dir.empty();
@@ -326,11 +326,16 @@ LoadResult RunLoad(const LoadConfig& cfg) {
   }
   // The clients' stores and the server's go before the directory does.
   {
-    kv::server::ServerStore store;
+    std::vector<std::unique_ptr<kv::server::ServerStore>> stores;
     std::vector<Client> clients(static_cast<size_t>(cfg.clients));
     std::string err;
-    bool ready = store.Open(dir + "/server.db", &err);
-    if (ready) store.SetFullSync(cfg.full_sync);
+    bool ready = true;
+    for (int n = 0; ready && n < cfg.servers; ++n) {
+      stores.push_back(std::make_unique<kv::server::ServerStore>());
+      ready = stores.back()->Open(cfg.database.empty() ? dir + "/server.db" : cfg.database, &err);
+      if (ready) stores.back()->SetFullSync(cfg.full_sync);
+    }
+    kv::server::ServerStore& store = *stores.front();
     for (int n = 0; ready && n < cfg.clients; ++n) {
       Client& c = clients[static_cast<size_t>(n)];
       c.n = n;
@@ -357,13 +362,22 @@ LoadResult RunLoad(const LoadConfig& cfg) {
     scfg.max_connections = std::max(256, cfg.clients * 2);
     // Every client is on loopback, so one address has them all.
     scfg.max_connections_per_address = scfg.max_connections;
-    kv::server::Server srv(store, scfg);
-    if (ready) ready = srv.Start(&err);
+    std::vector<std::unique_ptr<kv::server::Server>> servers;
+    std::vector<uint16_t> ports;
+    for (auto& s : stores) {
+      servers.push_back(std::make_unique<kv::server::Server>(*s, scfg));
+      if (ready) ready = servers.back()->Start(&err);
+      if (ready) ports.push_back(servers.back()->Port());
+    }
+    kv::server::Server& srv = *servers.front();
+    const auto stop_all = [&] {
+      for (auto& s : servers) s->Stop();
+    };
     if (!ready) {
       res.setup_error = err;
     } else {
       res.setup_ok = true;
-      Shared sh{cfg, clients, srv.Port(), {}};
+      Shared sh{cfg, clients, ports, {}};
       std::latch gate(1);
       std::vector<std::thread> threads;
       threads.reserve(clients.size());
@@ -396,7 +410,7 @@ LoadResult RunLoad(const LoadConfig& cfg) {
       res.server_alive = ServerAnswers(srv.Port(), clients.front(), clients.size());
       // An upload has no answer, so the last one may still be applying;
       // stopping waits for every connection to end.
-      srv.Stop();
+      stop_all();
       if (cfg.before_verify) cfg.before_verify(store);
       const Check check = Verify(store, clients);
       res.lost_writes = check.lost;
@@ -404,8 +418,8 @@ LoadResult RunLoad(const LoadConfig& cfg) {
       res.verified_items = check.verified;
       res.restamped_tombstones = check.restamped;
     }
-    srv.Stop();
-    res.stats = srv.Stats();
+    stop_all();
+    for (auto& s : servers) res.stats += s->Stats();
   }
   if (own_dir) {
     std::error_code ec;
