@@ -407,23 +407,35 @@ std::string UploadOf(const std::vector<ScheduleItem>& items) {
   return s + EndOfList();
 }
 
-std::string AddTaro(const std::string& db, int64_t max_items) {
-  ServerStore store;
-  std::string err;
-  EXPECT_TRUE(store.Open(db, &err)) << err;
-  EXPECT_TRUE(store.AddUser("taro", "", "pw-taro", 0, nullptr, &err)) << err;
-  return "KALVANE_SERVER_MAX_ITEMS=" + std::to_string(max_items);
-}
+// Two server processes on one fresh database with the user taro.
+struct TwoServers {
+  TempDir dir;
+  std::string db = TestDatabase(dir, "");
+  Serving a, b;
+  explicit TwoServers(int64_t max_items) {
+    ServerStore store;
+    std::string err;
+    EXPECT_TRUE(store.Open(db, &err)) << err;
+    EXPECT_TRUE(store.AddUser("taro", "", "pw-taro", 0, nullptr, &err)) << err;
+    const std::vector<std::string> env = {"KALVANE_SERVER_DB=" + db, "KALVANE_SERVER_PORT=0",
+                                          "KALVANE_SERVER_MAX_ITEMS=" + std::to_string(max_items)};
+    a = Serve(env);
+    b = Serve(env);
+  }
+  ~TwoServers() {
+    for (Proc* p : {&a.proc, &b.proc}) {
+      if (p->pid > 0 && kill(p->pid, SIGTERM) == 0) EXPECT_EQ(Wait(p->pid), 0);
+      if (p->out >= 0) Output(*p);
+    }
+  }
+};
 
 TEST(ServerPostgres, TwoProcessesShareWritesTheItemLimitAndTheGuessCount) {
   PG_ONLY();
-  TempDir dir;
-  const std::string db = TestDatabase(dir, "");
-  const std::string limit = AddTaro(db, 60);
-  Serving a = Serve({"KALVANE_SERVER_DB=" + db, "KALVANE_SERVER_PORT=0", limit});
-  Serving b = Serve({"KALVANE_SERVER_DB=" + db, "KALVANE_SERVER_PORT=0", limit});
-  ASSERT_TRUE(a.port && b.port);
-  const uint16_t ports[2] = {a.port, b.port};
+  TwoServers two(60);
+  const std::string& db = two.db;
+  const uint16_t ports[2] = {two.a.port, two.b.port};
+  ASSERT_TRUE(ports[0] && ports[1]);
 
   // Eight writers upload versions of the same 40 items through both
   // processes at once; every item must end as its newest version.
@@ -477,22 +489,15 @@ TEST(ServerPostgres, TwoProcessesShareWritesTheItemLimitAndTheGuessCount) {
   for (int g = 0; g < 10; ++g)
     writers.emplace_back([&, g] { EXPECT_EQ(SignInAnswer(ports[g % 2], "taro", "guess"), -2); });
   for (auto& t : writers) t.join();
-  EXPECT_EQ(SignInAnswer(a.port, "taro", "pw-taro"), -2);
-  EXPECT_EQ(SignInAnswer(b.port, "taro", "pw-taro"), -2);
-  for (Proc* p : {&a.proc, &b.proc}) {
-    kill(p->pid, SIGTERM);
-    EXPECT_EQ(Wait(p->pid), 0);
-    Output(*p);
-  }
+  EXPECT_EQ(SignInAnswer(ports[0], "taro", "pw-taro"), -2);
+  EXPECT_EQ(SignInAnswer(ports[1], "taro", "pw-taro"), -2);
 }
 
 TEST(ServerPostgres, AProcessKilledMidUploadLosesNothingConfirmed) {
   PG_ONLY();
-  TempDir dir;
-  const std::string db = TestDatabase(dir, "");
-  const std::string limit = AddTaro(db, 1000);
-  Serving a = Serve({"KALVANE_SERVER_DB=" + db, "KALVANE_SERVER_PORT=0", limit});
-  Serving b = Serve({"KALVANE_SERVER_DB=" + db, "KALVANE_SERVER_PORT=0", limit});
+  TwoServers two(1000);
+  Serving& a = two.a;
+  const std::string& db = two.db;
   ASSERT_EQ(SendAndHalfClose(a.port, UploadOf({TestItem(1)})), Ending::Orderly);
   const int stalled = Connect(a.port);
   std::string cut = UploadOf({TestItem(2)});
@@ -501,8 +506,8 @@ TEST(ServerPostgres, AProcessKilledMidUploadLosesNothingConfirmed) {
   // Read or not yet, an upload without its end is never applied.
   ASSERT_EQ(kill(a.proc.pid, SIGKILL), 0);
   EXPECT_EQ(Wait(a.proc.pid) & 0x7f, SIGKILL);
-  Output(a.proc);
-  EXPECT_EQ(SendAndHalfClose(b.port, UploadOf({TestItem(3)})), Ending::Orderly);
+  a.proc.pid = -1;
+  EXPECT_EQ(SendAndHalfClose(two.b.port, UploadOf({TestItem(3)})), Ending::Orderly);
   ServerStore store;
   ASSERT_TRUE(store.Open(db));
   const int32_t taro = store.FindUser("taro")->id;
@@ -510,9 +515,6 @@ TEST(ServerPostgres, AProcessKilledMidUploadLosesNothingConfirmed) {
   EXPECT_FALSE(store.FindItem(taro, TestItem(2).Index).has_value());
   EXPECT_TRUE(store.FindItem(taro, TestItem(3).Index).has_value());
   close(stalled);
-  kill(b.proc.pid, SIGTERM);
-  EXPECT_EQ(Wait(b.proc.pid), 0);
-  Output(b.proc);
 }
 
 // A cluster of the test's own, since it is stopped in the middle.
