@@ -133,14 +133,15 @@ int FromEnv(const char* name, int fallback) {
 kv::load::LoadResult g_last, g_last_pg;
 int g_clients = 0;
 
-// pg: two servers, each with a store of its own, share one PostgreSQL
-// database; else one server on its SQLite file.
+// pg: two server processes share one PostgreSQL database; else one
+// server in this process on its SQLite file.
 template <bool pg>
 void BM_ServerLoad(benchmark::State& state) {
   kv::load::LoadConfig cfg;
   if (pg) {
     cfg.database = kv::server::test::FreshPostgresDatabase();
     cfg.servers = 2;
+    cfg.program = KALVANE_SERVER_BIN;
   }
   kv::load::LoadResult& last = pg ? g_last_pg : g_last;
   cfg.clients = FromEnv("KV_LOAD_CLIENTS", cfg.clients);
