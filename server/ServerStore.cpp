@@ -775,10 +775,18 @@ std::vector<ServerStore::ThrottleEntry> ServerStore::ThrottleRead(const std::vec
   std::vector<ThrottleEntry> out(keys.size());
   auto c = impl_->Acquire();
   if (!c) return out;
-  for (size_t i = 0; i < keys.size(); ++i) {
-    auto q = c->Prepare("SELECT failures, last_ms FROM signin_throttle WHERE key = ?");
-    q->Blob(1, keys[i]);
-    if (q->Next()) out[i] = ThrottleEntry{static_cast<int>(q->ColInt(0)), q->ColInt(1)};
+  // A sign-in reads four keys or more: one round trip for up to eight,
+  // in one statement shape (a short batch repeats its last key).
+  constexpr size_t kBatch = 8;
+  for (size_t at = 0; at < keys.size(); at += kBatch) {
+    const size_t end = std::min(at + kBatch, keys.size());
+    auto q = c->Prepare("SELECT key, failures, last_ms FROM signin_throttle WHERE key IN (?, ?, ?, ?, ?, ?, ?, ?)");
+    for (size_t k = 0; k < kBatch; ++k) q->Blob(static_cast<int>(k) + 1, keys[std::min(at + k, end - 1)]);
+    while (q->Next()) {
+      const std::string key = q->ColBlob(0);
+      for (size_t i = at; i < end; ++i)
+        if (keys[i] == key) out[i] = ThrottleEntry{static_cast<int>(q->ColInt(1)), q->ColInt(2)};
+    }
   }
   return out;
 }
