@@ -64,7 +64,7 @@ for p in fonts-noto-cjk xdg-utils qt6-translations-l10n libqt6widgets6 libsqlite
   grep -qw -- "$p" <<< "$client_depends" || fail "kalvane does not depend on $p: $client_depends"
 done
 server_depends="$(dpkg-deb -f "$server_deb" Depends)"
-for p in libsqlite3-0 libsodium23; do
+for p in libsqlite3-0 libsodium23 libpq5; do
   grep -qw -- "$p" <<< "$server_depends" || fail "kalvane-server does not depend on $p: $server_depends"
 done
 [ "$(dpkg-deb -f "$client_deb" Version)" = "$version" ] || fail "kalvane is not version $version"

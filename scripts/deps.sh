@@ -5,7 +5,7 @@ set -euo pipefail
 
 PACKAGES=(
   build-essential g++ cmake ninja-build pkg-config git
-  libsqlite3-dev sqlite3 libxxhash-dev
+  libsqlite3-dev sqlite3 libxxhash-dev libpq-dev postgresql
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   libical-dev
   qt6-base-dev qt6-base-dev-tools qt6-translations-l10n qtkeychain-qt6-dev libsodium-dev

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <iostream>
 #include <map>
 #include <optional>
@@ -26,7 +27,8 @@ struct Parsed {
 };
 
 bool IsValueOption(const std::string& name) {
-  return (IsSettingOption(name) && !IsSettingFlag(name)) || name == "--display" || name == "--id";
+  return (IsSettingOption(name) && !IsSettingFlag(name)) || name == "--display" || name == "--id" ||
+         name == "--from" || name == "--to";
 }
 
 bool IsFlag(const std::string& name) { return name == "--help" || name == "-h"; }
@@ -204,6 +206,24 @@ int Serve(const Settings& settings, ServerStore& store, std::ostream& out, std::
   return code;
 }
 
+// Copies a group's database into an empty one, e.g. from its SQLite file
+// to PostgreSQL; the source is only read.
+int Migrate(const Parsed& p, std::ostream& out, std::ostream& err) {
+  const auto from = p.options.find("--from");
+  const auto to = p.options.find("--to");
+  if (from == p.options.end() || to == p.options.end() || !p.positional.empty())
+    return Fail(err, "migrate takes --from DATABASE --to DATABASE (see --help)");
+  // Opening a file that is not there would make an empty database.
+  if (from->second.find("://") == std::string::npos && access(from->second.c_str(), R_OK) != 0)
+    return Fail(err, "cannot read " + from->second + ": " + std::strerror(errno));
+  ServerStore source, target;
+  std::string error;
+  if (!source.Open(from->second, &error) || !target.Open(to->second, &error)) return Fail(err, error);
+  if (!source.CopyTo(target, &error)) return Fail(err, error);
+  out << "copied " << source.Users().size() << " users with their permissions and items to " << to->second << "\n";
+  return 0;
+}
+
 int List(ServerStore& store, std::ostream& out) {
   const auto users = store.Users();
   std::map<int32_t, std::string> names;
@@ -221,10 +241,11 @@ int List(ServerStore& store, std::ostream& out) {
 }  // namespace
 
 std::string UsageText() {
-  return R"(usage: kalvane-server [--config FILE] [--db FILE] COMMAND [ARGUMENTS]
+  return R"(usage: kalvane-server [--config FILE] [--db DATABASE] COMMAND [ARGUMENTS]
 
 The schedule server of Kalvane. Its data lives in one SQLite file, readable
-by its owner only (default ./kalvane-server.db, created when missing).
+by its owner only (default ./kalvane-server.db, created when missing), or in
+a PostgreSQL database.
 
 commands:
   serve [SETTINGS]        Serve clients until SIGTERM or SIGINT.
@@ -236,6 +257,15 @@ commands:
   grant USER OWNER        Let USER add, change and delete OWNER's items.
   revoke USER OWNER       Take that permission back.
   list                    Show the users and the permissions.
+  migrate --from DATABASE --to DATABASE
+      Copy users, password hashes, permissions and items exactly into an
+      empty database (e.g. from the SQLite file to PostgreSQL).
+
+DATABASE (--db) is a file path or a PostgreSQL URI,
+postgresql://user@host/dbname (also postgres://). A URI never carries the
+password: libpq reads it from PGPASSFILE (~/.pgpass) or a service file
+(PGSERVICEFILE, ?service=NAME). Several server processes may serve one
+PostgreSQL database at once.
 
 Passwords are never taken from the command line: add-user and set-password
 ask for the password twice without showing it, or read the first line of
@@ -271,10 +301,12 @@ int RunCli(const std::vector<std::string>& args, std::istream& in, std::ostream&
     return 2;
   }
   static const char* const known[] = {"serve", "add-user", "remove-user", "set-password",
-                                      "set-display", "grant", "revoke", "list"};
+                                      "set-display", "grant", "revoke", "list", "migrate"};
   bool ok = false;
   for (const char* k : known) ok = ok || p.command == k;
   if (!ok) return Fail(err, "unknown command " + p.command + " (see --help)");
+
+  if (p.command == "migrate") return Migrate(p, out, err);
 
   Settings settings;
   if (!ResolveSettings(p.options, ProcessEnvironment(), settings, error)) return Fail(err, error);

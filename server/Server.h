@@ -59,6 +59,19 @@ struct ServerStats {
   uint64_t address_refused = 0;  // closed at once: their address had no room
   uint64_t reset = 0;            // ended with a reset (an upload not applied)
   uint64_t ended = 0;            // connections whose thread has finished
+  ServerStats& operator+=(const ServerStats& o) {
+    connections += o.connections;
+    completed += o.completed;
+    refused += o.refused;
+    malformed += o.malformed;
+    timed_out += o.timed_out;
+    write_failed += o.write_failed;
+    evicted += o.evicted;
+    address_refused += o.address_refused;
+    reset += o.reset;
+    ended += o.ended;
+    return *this;
+  }
 };
 
 class Server {

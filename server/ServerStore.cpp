@@ -1,52 +1,50 @@
 #include "server/ServerStore.h"
 
-#include <fcntl.h>
-#include <sqlite3.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <climits>
-#include <cstring>
 
 #include "model/Clock.h"
 #include "server/Log.h"
 #include "server/Password.h"
 #include "server/SignInGuard.h"
+#include "server/SqlConn.h"
 
 namespace kv::server {
 
 namespace {
 
+using sql::Conn;
+using sql::Query;
+
 // 2: Argon2id hashes (which a version 1 server could not check), and the
 // indexes of the paged reads.
 constexpr int kSchemaVersion = 2;
 
+// @I@ and @B@ stand for the engine's integer and byte-string types.
 const char* const kSchema = R"sql(
 CREATE TABLE IF NOT EXISTS users (
-  id INTEGER PRIMARY KEY,
-  name BLOB NOT NULL UNIQUE,
-  display BLOB NOT NULL,
+  id @I@ PRIMARY KEY,
+  name @B@ NOT NULL UNIQUE,
+  display @B@ NOT NULL,
   password TEXT NOT NULL
 );
 CREATE TABLE IF NOT EXISTS permissions (
-  actor INTEGER NOT NULL REFERENCES users(id) ON DELETE CASCADE,
-  target INTEGER NOT NULL REFERENCES users(id) ON DELETE CASCADE,
+  actor @I@ NOT NULL REFERENCES users(id) ON DELETE CASCADE,
+  target @I@ NOT NULL REFERENCES users(id) ON DELETE CASCADE,
   PRIMARY KEY (actor, target)
 );
 CREATE TABLE IF NOT EXISTS items (
-  owner INTEGER NOT NULL REFERENCES users(id) ON DELETE CASCADE,
-  idx INTEGER NOT NULL,
-  changed INTEGER NOT NULL,
-  syncflag INTEGER NOT NULL,
-  updated INTEGER, subject BLOB, place BLOB, execute BLOB,
-  private INTEGER, color INTEGER, userid INTEGER, type INTEGER,
-  start INTEGER, "end" INTEGER, alarm INTEGER, alarmtime INTEGER, descr BLOB,
-  attr1 BLOB, attr2 BLOB, attr3 BLOB, attr4 BLOB, attr5 BLOB,
-  reptype INTEGER, repx INTEGER, repy INTEGER, repz INTEGER,
-  repstart INTEGER, repend INTEGER,
+  owner @I@ NOT NULL REFERENCES users(id) ON DELETE CASCADE,
+  idx @I@ NOT NULL,
+  changed @I@ NOT NULL,
+  syncflag @I@ NOT NULL,
+  updated @I@, subject @B@, place @B@, execute @B@,
+  private @I@, color @I@, userid @I@, type @I@,
+  start @I@, "end" @I@, alarm @I@, alarmtime @I@, descr @B@,
+  attr1 @B@, attr2 @B@, attr3 @B@, attr4 @B@, attr5 @B@,
+  reptype @I@, repx @I@, repy @I@, repz @I@,
+  repstart @I@, repend @I@,
   PRIMARY KEY (owner, idx)
 );
 DROP INDEX IF EXISTS items_changed;
@@ -54,6 +52,22 @@ CREATE INDEX IF NOT EXISTS items_by_change ON items(owner, changed, idx);
 CREATE INDEX IF NOT EXISTS items_single ON items(owner, "end", start) WHERE reptype = 0 AND syncflag <> 4;
 CREATE INDEX IF NOT EXISTS items_repeating ON items(owner, idx) WHERE reptype <> 0 AND syncflag <> 4;
 )sql";
+
+// Only where several processes sign clients in.
+const char* const kSharedSchema = R"sql(
+CREATE TABLE IF NOT EXISTS signin_throttle (
+  key @B@ PRIMARY KEY,
+  failures @I@ NOT NULL,
+  last_ms @I@ NOT NULL
+);
+)sql";
+
+std::string SchemaFor(const sql::Engine& e) {
+  std::string s = std::string(kSchema) + (e.Shared() ? kSharedSchema : "");
+  for (const auto& [from, to] : {std::pair<std::string, std::string>{"@I@", e.IntType()}, {"@B@", e.BlobType()}})
+    for (size_t at = 0; (at = s.find(from, at)) != std::string::npos; at += to.size()) s.replace(at, from.size(), to);
+  return s;
+}
 
 // Bytes of a row's texts, known to SQLite without reading them.
 const char* const kRowBytes =
@@ -70,49 +84,7 @@ const char* const kItemColumns =
     "alarm, alarmtime, descr, attr1, attr2, attr3, attr4, attr5, reptype, repx, repy, repz, "
     "repstart, repend";
 
-// A statement that finalises itself.
-class Stmt {
- public:
-  Stmt(sqlite3* db, const char* sql) { ok_ = sqlite3_prepare_v2(db, sql, -1, &s_, nullptr) == SQLITE_OK; }
-  ~Stmt() { sqlite3_finalize(s_); }
-  Stmt(const Stmt&) = delete;
-  Stmt& operator=(const Stmt&) = delete;
-  bool ok() const { return ok_; }
-  sqlite3_stmt* get() { return s_; }
-
-  void Int(int i, int64_t v) { sqlite3_bind_int64(s_, i, v); }
-  void Blob(int i, const std::string& v) {
-    sqlite3_bind_blob(s_, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
-  }
-  void Text(int i, const std::string& v) {
-    sqlite3_bind_text(s_, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
-  }
-  void Date(int i, const DateTime& d) {
-    if (d.IsValid())
-      sqlite3_bind_int64(s_, i, d.LinearSeconds());
-    else
-      sqlite3_bind_null(s_, i);
-  }
-  int Step() { return sqlite3_step(s_); }
-  bool Done() { return Step() == SQLITE_DONE; }
-
-  int64_t ColInt(int i) { return sqlite3_column_int64(s_, i); }
-  std::string ColBlob(int i) {
-    const void* p = sqlite3_column_blob(s_, i);
-    const int n = sqlite3_column_bytes(s_, i);
-    return p ? std::string(static_cast<const char*>(p), static_cast<size_t>(n)) : std::string();
-  }
-  DateTime ColDate(int i) {
-    if (sqlite3_column_type(s_, i) == SQLITE_NULL) return DateTime::Invalid();
-    return DateTime::FromLinearSeconds(sqlite3_column_int64(s_, i));
-  }
-
- private:
-  sqlite3_stmt* s_ = nullptr;
-  bool ok_ = false;
-};
-
-ScheduleItem ReadItem(Stmt& q) {
+ScheduleItem ReadItem(Query& q) {
   ScheduleItem it;
   int c = 0;
   it.Index = q.ColDate(c++);
@@ -146,7 +118,7 @@ ScheduleItem ReadItem(Stmt& q) {
 
 // Binds the item's 26 columns starting at parameter `first`, in
 // kItemColumns order, with the given SyncFlag.
-void BindItem(Stmt& q, int first, const ScheduleItem& it, int32_t flag) {
+void BindItem(Query& q, int first, const ScheduleItem& it, int32_t flag) {
   int c = first;
   q.Date(c++, it.Index);
   q.Int(c++, flag);
@@ -197,60 +169,133 @@ void LogItemLimit(int32_t owner, int64_t limit, const char* refused) {
           refused + " was refused");
 }
 
-bool Tighten(int fd, const std::string& path, std::string* error) {
-  struct stat st {};
-  if (fstat(fd, &st) != 0) {
-    SetError(error, "cannot read the mode of " + path + ": " + std::strerror(errno));
-    return false;
+
+// The upsert of one item row, its columns in kItemColumns order after
+// owner and changed.
+std::string WriteSql() {
+  std::string set = "changed = excluded.changed";
+  std::string cols = kItemColumns;
+  for (size_t at = 0; at < cols.size();) {
+    size_t end = cols.find(", ", at);
+    if (end == std::string::npos) end = cols.size();
+    const std::string col = cols.substr(at, end - at);
+    if (col != "idx") set += ", " + col + " = excluded." + col;
+    at = end + 2;
   }
-  if ((st.st_mode & 077) != 0 && fchmod(fd, st.st_mode & 0700) != 0) {
-    SetError(error, "cannot make " + path + " readable by its owner only: " + std::strerror(errno));
-    return false;
-  }
-  return true;
+  std::string marks = "?";
+  for (int i = 1; i < 28; ++i) marks += ", ?";
+  return std::string("INSERT INTO items (owner, changed, ") + kItemColumns + ") VALUES (" + marks +
+         ") ON CONFLICT (owner, idx) DO UPDATE SET " + set;
 }
 
-// Makes the database file readable by its owner only before SQLite opens
-// it: SQLite gives its -wal and -shm files the mode of the database file.
-// Journals left by an earlier run are tightened too.
-bool MakePrivate(const std::string& path, std::string* error) {
-  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (fd < 0) {
-    SetError(error, "cannot open " + path + ": " + std::strerror(errno));
-    return false;
+// Runs body inside a write transaction; rolls back when it returns false
+// or the commit fails. One that lost a race the database broke off (a
+// serialisation failure, a deadlock) runs again.
+template <typename F>
+bool Transaction(Conn& c, F&& body) {
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    if (!c.Begin()) return false;
+    if (body() && c.Exec("COMMIT")) return true;
+    const bool again = c.Retryable();
+    c.Exec("ROLLBACK");
+    if (!again) return false;
   }
-  const bool ok = Tighten(fd, path, error);
-  close(fd);
-  if (!ok) return false;
-  for (const char* suffix : {"-wal", "-shm", "-journal"}) {
-    const std::string side = path + suffix;
-    const int s = open(side.c_str(), O_RDWR | O_CLOEXEC);
-    if (s < 0) continue;
-    const bool tight = Tighten(s, side, error);
-    close(s);
-    if (!tight) return false;
+  return false;
+}
+
+int64_t Count(Conn& c, int32_t owner) {
+  auto q = c.Prepare("SELECT COUNT(*) FROM items WHERE owner = ?");
+  q->Int(1, owner);
+  return q->Next() ? q->ColInt(0) : -1;
+}
+
+std::optional<User> Find(Conn& c, const std::string& name) {
+  auto q = c.Prepare("SELECT id, name, display FROM users WHERE name = ?");
+  q->Blob(1, name);
+  if (!q->Next()) return std::nullopt;
+  return User{static_cast<int32_t>(q->ColInt(0)), q->ColBlob(1), q->ColBlob(2)};
+}
+
+bool Permitted(Conn& c, int32_t actor, int32_t target) {
+  if (actor == target) return true;
+  auto q = c.Prepare("SELECT 1 FROM permissions WHERE actor = ? AND target = ?");
+  q->Int(1, actor);
+  q->Int(2, target);
+  return q->Next();
+}
+
+// -1: no such item; -2: the read failed; otherwise its SyncFlag, with
+// *updated set.
+int StoredFlag(Conn& c, int32_t owner, const DateTime& index, DateTime* updated) {
+  auto q = c.Prepare("SELECT syncflag, updated FROM items WHERE owner = ? AND idx = ?");
+  q->Int(1, owner);
+  q->Date(2, index);
+  if (!q->Next()) return q->Finished() ? -1 : -2;
+  if (updated) *updated = q->ColDate(1);
+  return static_cast<int>(q->ColInt(0));
+}
+
+bool Write(Conn& c, int32_t owner, const ScheduleItem& it, int32_t flag, int64_t changed) {
+  static const std::string sql = WriteSql();
+  auto q = c.Prepare(sql);
+  q->Int(1, owner);
+  q->Int(2, changed);
+  BindItem(*q, 3, it, flag);
+  return q->Done();
+}
+
+std::vector<ScheduleItem> Select(Conn& c, const std::string& where, int32_t owner, const DateTime* since) {
+  std::vector<ScheduleItem> out;
+  auto q = c.Prepare(std::string("SELECT ") + kItemColumns + " FROM items WHERE owner = ? " + where + " ORDER BY idx");
+  q->Int(1, owner);
+  if (since) q->Int(2, since->LinearSeconds());
+  while (q->Next()) out.push_back(ReadItem(*q));
+  return out;
+}
+
+// Reads rows of q (kItemColumns, then kRowBytes at size_col) into a
+// page, charging each row to the lease before its texts are read. `key`
+// records where the next page starts.
+template <typename Key>
+ItemPage ReadPage(Query& q, int size_col, BudgetLease* lease, Key key) {
+  ItemPage page;
+  std::size_t held = 0;
+  int rows = 0;
+  while (q.Next()) {
+    const std::size_t bytes = static_cast<std::size_t>(std::max<int64_t>(0, q.ColInt(size_col))) + kItemOverhead;
+    if (lease && !lease->Hold(held + bytes)) {
+      LogLine("memory budget exhausted: a read of " + std::to_string(bytes) + " bytes was refused");
+      page.ok = false;
+      return page;
+    }
+    held += bytes;
+    page.items.push_back(ReadItem(q));
+    key(q);
+    if (++rows >= kPageRows || held >= kPageBytes) return page;
   }
-  return true;
+  page.ok = q.Finished();
+  page.last = true;
+  return page;
+}
+
+std::vector<User> AllUsers(Conn& c) {
+  std::vector<User> out;
+  auto q = c.Prepare("SELECT id, name, display FROM users ORDER BY id");
+  while (q->Next()) out.push_back(User{static_cast<int32_t>(q->ColInt(0)), q->ColBlob(1), q->ColBlob(2)});
+  return out;
 }
 
 }  // namespace
 
 struct ServerStore::Impl {
-  sqlite3* db = nullptr;
-  std::string path;
-  std::mutex mu;
+  std::unique_ptr<sql::Engine> engine;
   std::atomic<int64_t> item_limit{200000};
 
-  int64_t Count(int32_t owner) {
-    Stmt q(db, "SELECT COUNT(*) FROM items WHERE owner = ?");
-    if (!q.ok()) return -1;
-    q.Int(1, owner);
-    return q.Step() == SQLITE_ROW ? q.ColInt(0) : -1;
-  }
+  sql::Lease Acquire() { return engine ? engine->Acquire() : sql::Lease(); }
 
   // True when one more row for the owner stays within the limit.
-  bool RoomForOne(int32_t owner) {
-    const int64_t n = Count(owner);
+  bool RoomForOne(Conn& c, int32_t owner) {
+    const int64_t n = Count(c, owner);
     if (n >= 0 && n < item_limit.load()) return true;
     if (n >= 0) LogItemLimit(owner, item_limit.load(), "a new item");
     return false;
@@ -261,206 +306,86 @@ struct ServerStore::Impl {
   int Change(int32_t owner, const ScheduleItem& item, int32_t flag, bool add) {
     if (!item.Index.IsValid()) return 0;
     const int64_t now = kv::Now().LinearSeconds();
-    std::lock_guard<std::mutex> lock(mu);
-    return Transaction([&] {
-             const int stored = StoredFlag(owner, item.Index, nullptr);
+    auto c = Acquire();
+    if (!c) return 0;
+    return Transaction(*c, [&] {
+             if (!c->LockOwner(owner)) return false;
+             const int stored = StoredFlag(*c, owner, item.Index, nullptr);
              if (stored == -2 || (add && stored >= 0 && stored != SyncDeleted)) return false;
-             if (stored == -1 && !RoomForOne(owner)) return false;
-             return Write(owner, item, flag, now);
+             if (stored == -1 && !RoomForOne(*c, owner)) return false;
+             return Write(*c, owner, item, flag, now);
            })
                ? 1
                : 0;
   }
 
-  // Reads rows of q (kItemColumns, then kRowBytes last) into a page,
-  // charging each row to the lease before its texts are read. `key`
-  // records where the next page starts.
-  template <typename Key>
-  ItemPage ReadPage(Stmt& q, int size_col, BudgetLease* lease, Key key) {
-    ItemPage page;
-    std::size_t held = 0;
-    int rows = 0;
-    int rc;
-    while ((rc = q.Step()) == SQLITE_ROW) {
-      const std::size_t bytes = static_cast<std::size_t>(std::max<int64_t>(0, q.ColInt(size_col))) + kItemOverhead;
-      if (lease && !lease->Hold(held + bytes)) {
-        LogLine("memory budget exhausted: a read of " + std::to_string(bytes) + " bytes was refused");
-        page.ok = false;
-        return page;
-      }
-      held += bytes;
-      page.items.push_back(ReadItem(q));
-      key(q);
-      if (++rows >= kPageRows || held >= kPageBytes) return page;
-    }
-    page.ok = rc == SQLITE_DONE;
-    page.last = true;
-    return page;
-  }
-
-  bool Exec(const char* sql) { return db && sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
-
-  // Runs body inside BEGIN IMMEDIATE ... COMMIT; rolls back when it
-  // returns false or a commit fails.
-  template <typename F>
-  bool Transaction(F&& body) {
-    if (!Exec("BEGIN IMMEDIATE")) return false;
-    if (!body() || !Exec("COMMIT")) {
-      Exec("ROLLBACK");
-      return false;
-    }
-    return true;
-  }
-
-  std::optional<User> Find(const std::string& name) {
-    Stmt q(db, "SELECT id, name, display FROM users WHERE name = ?");
-    if (!q.ok()) return std::nullopt;
-    q.Blob(1, name);
-    if (q.Step() != SQLITE_ROW) return std::nullopt;
-    return User{static_cast<int32_t>(q.ColInt(0)), q.ColBlob(1), q.ColBlob(2)};
-  }
-
   // One column of a named user, set by `sql` with the value bound first
-  // and the ID second. Caller holds the lock.
+  // and the ID second.
   template <typename Bind>
-  bool UpdateUser(const std::string& name, const char* sql, Bind bind, const char* failure,
-                  std::string* error) {
-    const auto u = Find(name);
+  bool UpdateUser(const std::string& name, const char* sql, Bind bind, const char* failure, std::string* error) {
+    auto c = Acquire();
+    const auto u = c ? Find(*c, name) : std::nullopt;
     if (!u) {
-      SetError(error, "no such user");
+      SetError(error, c ? "no such user" : failure);
       return false;
     }
-    Stmt q(db, sql);
-    bind(q);
-    q.Int(2, u->id);
-    if (!q.ok() || !q.Done()) {
+    auto q = c->Prepare(sql);
+    bind(*q);
+    q->Int(2, u->id);
+    if (!q->Done()) {
       SetError(error, failure);
       return false;
     }
     return true;
   }
 
-  std::optional<std::string> PasswordOf(int32_t id) {
-    Stmt q(db, "SELECT password FROM users WHERE id = ?");
-    if (!q.ok()) return std::nullopt;
-    q.Int(1, id);
-    if (q.Step() != SQLITE_ROW) return std::nullopt;
-    return q.ColBlob(0);
-  }
-
-  bool Permitted(int32_t actor, int32_t target) {
-    if (actor == target) return true;
-    Stmt q(db, "SELECT 1 FROM permissions WHERE actor = ? AND target = ?");
-    if (!q.ok()) return false;
-    q.Int(1, actor);
-    q.Int(2, target);
-    return q.Step() == SQLITE_ROW;
-  }
-
-  // -1: no such item; otherwise its SyncFlag, with *updated set.
-  int StoredFlag(int32_t owner, const DateTime& index, DateTime* updated) {
-    Stmt q(db, "SELECT syncflag, updated FROM items WHERE owner = ? AND idx = ?");
-    if (!q.ok()) return -2;
-    q.Int(1, owner);
-    q.Date(2, index);
-    const int rc = q.Step();
-    if (rc == SQLITE_DONE) return -1;
-    if (rc != SQLITE_ROW) return -2;
-    if (updated) *updated = q.ColDate(1);
-    return static_cast<int>(q.ColInt(0));
-  }
-
-  bool Write(int32_t owner, const ScheduleItem& it, int32_t flag, int64_t changed) {
-    static const std::string sql = std::string("INSERT OR REPLACE INTO items (owner, changed, ") +
-                                   kItemColumns +
-                                   ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, "
-                                   "?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
-    Stmt q(db, sql.c_str());
-    if (!q.ok()) return false;
-    q.Int(1, owner);
-    q.Int(2, changed);
-    BindItem(q, 3, it, flag);
-    return q.Done();
-  }
-
-  std::vector<ScheduleItem> Select(const std::string& where, int32_t owner, const DateTime* since) {
-    std::vector<ScheduleItem> out;
-    const std::string sql = std::string("SELECT ") + kItemColumns + " FROM items WHERE owner = ? " + where +
-                            " ORDER BY idx";
-    Stmt q(db, sql.c_str());
-    if (!q.ok()) return out;
-    q.Int(1, owner);
-    if (since) q.Int(2, since->LinearSeconds());
-    while (q.Step() == SQLITE_ROW) out.push_back(ReadItem(q));
-    return out;
+  // A permission named by user names: `sql` binds the actor's ID first.
+  bool Permission(const std::string& actor, const std::string& target, const char* sql, const char* failure,
+                  std::string* error) {
+    auto c = Acquire();
+    if (!c) {
+      SetError(error, failure);
+      return false;
+    }
+    const auto a = Find(*c, actor);
+    const auto t = Find(*c, target);
+    if (!a || !t) {
+      SetError(error, std::string("no such user: ") + (a ? target : actor));
+      return false;
+    }
+    if (a->id == t->id) return true;  // everyone may write their own items
+    auto q = c->Prepare(sql);
+    q->Int(1, a->id);
+    q->Int(2, t->id);
+    if (!q->Done()) {
+      SetError(error, failure);
+      return false;
+    }
+    return true;
   }
 };
 
 ServerStore::ServerStore() : impl_(std::make_unique<Impl>()) {}
 ServerStore::~ServerStore() { Close(); }
 
-bool ServerStore::Open(const std::string& path, std::string* error) {
-  std::lock_guard<std::mutex> lock(impl_->mu);
-  if (impl_->db) {
-    sqlite3_close(impl_->db);
-    impl_->db = nullptr;
-  }
-  if (!MakePrivate(path, error)) return false;
-  sqlite3* db = nullptr;
-  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
-                      nullptr) != SQLITE_OK) {
-    SetError(error, "cannot open " + path + ": " + (db ? sqlite3_errmsg(db) : "out of memory"));
-    sqlite3_close(db);
-    return false;
-  }
-  impl_->db = db;
-  sqlite3_busy_timeout(db, 5000);
-  int version = -1;
-  {
-    Stmt q(db, "PRAGMA user_version");
-    if (q.ok() && q.Step() == SQLITE_ROW) version = static_cast<int>(q.ColInt(0));
-  }
-  if (version > kSchemaVersion) {
-    SetError(error, path + " was written by a newer server (schema " + std::to_string(version) + ")");
-    sqlite3_close(db);
-    impl_->db = nullptr;
-    return false;
-  }
-  const bool ok = impl_->Exec("PRAGMA journal_mode=WAL") && impl_->Exec("PRAGMA foreign_keys=ON") &&
-                  impl_->Exec("PRAGMA synchronous=FULL") &&
-                  impl_->Transaction([&] {
-                    return impl_->Exec(kSchema) &&
-                           impl_->Exec(("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str());
-                  });
-  if (!ok) {
-    SetError(error, path + " is not a usable server database: " + sqlite3_errmsg(db));
-    sqlite3_close(db);
-    impl_->db = nullptr;
-    return false;
-  }
-  impl_->path = path;
+bool ServerStore::Open(const std::string& where, std::string* error) {
+  impl_->engine.reset();
+  auto engine = sql::IsPostgresUri(where) ? sql::OpenPostgres(where, error) : sql::OpenSqlite(where, error);
+  if (!engine || !engine->Install(SchemaFor(*engine), kSchemaVersion, error)) return false;
+  impl_->engine = std::move(engine);
   return true;
 }
 
-std::string ServerStore::Directory() const {
-  std::lock_guard<std::mutex> lock(impl_->mu);
-  const auto slash = impl_->path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : impl_->path.substr(0, slash);
-}
+std::string ServerStore::Directory() const { return impl_->engine ? impl_->engine->Directory() : "."; }
+bool ServerStore::Shared() const { return impl_->engine && impl_->engine->Shared(); }
 
 void ServerStore::SetItemLimit(int64_t limit) { impl_->item_limit = limit; }
 int64_t ServerStore::ItemLimit() const { return impl_->item_limit.load(); }
 
-void ServerStore::Close() {
-  std::lock_guard<std::mutex> lock(impl_->mu);
-  if (impl_->db) sqlite3_close(impl_->db);
-  impl_->db = nullptr;
-}
+void ServerStore::Close() { impl_->engine.reset(); }
 
 void ServerStore::SetFullSync(bool full) {
-  std::lock_guard<std::mutex> lock(impl_->mu);
-  impl_->Exec(full ? "PRAGMA synchronous=FULL" : "PRAGMA synchronous=NORMAL");
+  if (impl_->engine) impl_->engine->SetFullSync(full);
 }
 
 bool ServerStore::AddUser(const std::string& name, const std::string& display, const std::string& password,
@@ -479,27 +404,28 @@ bool ServerStore::AddUser(const std::string& name, const std::string& display, c
   }
   const std::string hash = NewHash(password, error);
   if (hash.empty()) return false;
-  std::lock_guard<std::mutex> lock(impl_->mu);
-  if (impl_->Find(name)) {
+  auto c = impl_->Acquire();
+  if (c && Find(*c, name)) {
     SetError(error, "a user with that name exists already");
     return false;
   }
   int32_t got = 0;
-  const bool ok = impl_->Transaction([&] {
+  const bool ok = c && Transaction(*c, [&] {
+    // The lowest owner lock also stands for "the next free ID".
+    if (!c->LockOwner(0)) return false;
     int64_t use = id;
     if (use == 0) {
-      Stmt q(impl_->db, "SELECT COALESCE(MAX(id), 0) + 1 FROM users");
-      if (!q.ok() || q.Step() != SQLITE_ROW) return false;
-      use = q.ColInt(0);
+      auto q = c->Prepare("SELECT COALESCE(MAX(id), 0) + 1 FROM users");
+      if (!q->Next()) return false;
+      use = q->ColInt(0);
       if (use > INT32_MAX) return false;
     }
-    Stmt q(impl_->db, "INSERT INTO users (id, name, display, password) VALUES (?, ?, ?, ?)");
-    if (!q.ok()) return false;
-    q.Int(1, use);
-    q.Blob(2, name);
-    q.Blob(3, display.empty() ? name : display);
-    q.Text(4, hash);
-    if (!q.Done()) return false;
+    auto q = c->Prepare("INSERT INTO users (id, name, display, password) VALUES (?, ?, ?, ?)");
+    q->Int(1, use);
+    q->Blob(2, name);
+    q->Blob(3, display.empty() ? name : display);
+    q->Text(4, hash);
+    if (!q->Done()) return false;
     got = static_cast<int32_t>(use);
     return true;
   });
@@ -512,22 +438,24 @@ bool ServerStore::AddUser(const std::string& name, const std::string& display, c
 }
 
 bool ServerStore::RemoveUser(const std::string& name, std::string* error) {
-  std::lock_guard<std::mutex> lock(impl_->mu);
-  const auto u = impl_->Find(name);
+  auto c = impl_->Acquire();
+  const auto u = c ? Find(*c, name) : std::nullopt;
   if (!u) {
-    SetError(error, "no such user");
+    SetError(error, c ? "no such user" : "the user could not be removed");
     return false;
   }
-  const bool ok = impl_->Transaction([&] {
-    Stmt a(impl_->db, "DELETE FROM items WHERE owner = ?");
-    Stmt b(impl_->db, "DELETE FROM permissions WHERE actor = ? OR target = ?");
-    Stmt c(impl_->db, "DELETE FROM users WHERE id = ?");
-    if (!a.ok() || !b.ok() || !c.ok()) return false;
-    a.Int(1, u->id);
-    b.Int(1, u->id);
-    b.Int(2, u->id);
-    c.Int(1, u->id);
-    return a.Done() && b.Done() && c.Done();
+  const bool ok = Transaction(*c, [&] {
+    if (!c->LockOwner(u->id)) return false;
+    auto a = c->Prepare("DELETE FROM items WHERE owner = ?");
+    a->Int(1, u->id);
+    if (!a->Done()) return false;
+    auto b = c->Prepare("DELETE FROM permissions WHERE actor = ? OR target = ?");
+    b->Int(1, u->id);
+    b->Int(2, u->id);
+    if (!b->Done()) return false;
+    auto d = c->Prepare("DELETE FROM users WHERE id = ?");
+    d->Int(1, u->id);
+    return d->Done();
   });
   if (!ok) SetError(error, "the user could not be removed");
   return ok;
@@ -536,9 +464,8 @@ bool ServerStore::RemoveUser(const std::string& name, std::string* error) {
 bool ServerStore::SetPassword(const std::string& name, const std::string& password, std::string* error) {
   const std::string hash = NewHash(password, error);
   if (hash.empty()) return false;
-  std::lock_guard<std::mutex> lock(impl_->mu);
-  return impl_->UpdateUser(name, "UPDATE users SET password = ? WHERE id = ?",
-                           [&](Stmt& q) { q.Text(1, hash); }, "the password could not be changed", error);
+  return impl_->UpdateUser(name, "UPDATE users SET password = ? WHERE id = ?", [&](Query& q) { q.Text(1, hash); },
+                           "the password could not be changed", error);
 }
 
 bool ServerStore::SetDisplayName(const std::string& name, const std::string& display, std::string* error) {
@@ -546,70 +473,37 @@ bool ServerStore::SetDisplayName(const std::string& name, const std::string& dis
     SetError(error, "names must not contain line breaks");
     return false;
   }
-  std::lock_guard<std::mutex> lock(impl_->mu);
   return impl_->UpdateUser(name, "UPDATE users SET display = ? WHERE id = ?",
-                           [&](Stmt& q) { q.Blob(1, display); }, "the display name could not be changed", error);
+                           [&](Query& q) { q.Blob(1, display); }, "the display name could not be changed", error);
 }
 
 bool ServerStore::Grant(const std::string& actor, const std::string& target, std::string* error) {
-  std::lock_guard<std::mutex> lock(impl_->mu);
-  const auto a = impl_->Find(actor);
-  const auto t = impl_->Find(target);
-  if (!a || !t) {
-    SetError(error, std::string("no such user: ") + (a ? target : actor));
-    return false;
-  }
-  if (a->id == t->id) return true;  // everyone may write their own items
-  Stmt q(impl_->db, "INSERT OR IGNORE INTO permissions (actor, target) VALUES (?, ?)");
-  q.Int(1, a->id);
-  q.Int(2, t->id);
-  if (!q.ok() || !q.Done()) {
-    SetError(error, "the permission could not be stored");
-    return false;
-  }
-  return true;
+  return impl_->Permission(actor, target, "INSERT INTO permissions (actor, target) VALUES (?, ?) ON CONFLICT DO NOTHING",
+                           "the permission could not be stored", error);
 }
 
 bool ServerStore::Revoke(const std::string& actor, const std::string& target, std::string* error) {
-  std::lock_guard<std::mutex> lock(impl_->mu);
-  const auto a = impl_->Find(actor);
-  const auto t = impl_->Find(target);
-  if (!a || !t) {
-    SetError(error, std::string("no such user: ") + (a ? target : actor));
-    return false;
-  }
-  Stmt q(impl_->db, "DELETE FROM permissions WHERE actor = ? AND target = ?");
-  q.Int(1, a->id);
-  q.Int(2, t->id);
-  if (!q.ok() || !q.Done()) {
-    SetError(error, "the permission could not be removed");
-    return false;
-  }
-  return true;
+  return impl_->Permission(actor, target, "DELETE FROM permissions WHERE actor = ? AND target = ?",
+                           "the permission could not be removed", error);
 }
 
 std::vector<User> ServerStore::Users() {
-  std::lock_guard<std::mutex> lock(impl_->mu);
-  std::vector<User> out;
-  Stmt q(impl_->db, "SELECT id, name, display FROM users ORDER BY id");
-  if (!q.ok()) return out;
-  while (q.Step() == SQLITE_ROW) out.push_back(User{static_cast<int32_t>(q.ColInt(0)), q.ColBlob(1), q.ColBlob(2)});
-  return out;
+  auto c = impl_->Acquire();
+  return c ? AllUsers(*c) : std::vector<User>{};
 }
 
 std::vector<Permission> ServerStore::Permissions() {
-  std::lock_guard<std::mutex> lock(impl_->mu);
   std::vector<Permission> out;
-  Stmt q(impl_->db, "SELECT actor, target FROM permissions ORDER BY actor, target");
-  if (!q.ok()) return out;
-  while (q.Step() == SQLITE_ROW)
-    out.push_back(Permission{static_cast<int32_t>(q.ColInt(0)), static_cast<int32_t>(q.ColInt(1))});
+  auto c = impl_->Acquire();
+  if (!c) return out;
+  auto q = c->Prepare("SELECT actor, target FROM permissions ORDER BY actor, target");
+  while (q->Next()) out.push_back(Permission{static_cast<int32_t>(q->ColInt(0)), static_cast<int32_t>(q->ColInt(1))});
   return out;
 }
 
 std::optional<User> ServerStore::FindUser(const std::string& name) {
-  std::lock_guard<std::mutex> lock(impl_->mu);
-  return impl_->Find(name);
+  auto c = impl_->Acquire();
+  return c ? Find(*c, name) : std::nullopt;
 }
 
 SignIn ServerStore::Authenticate(const std::string& name, const std::string& password) {
@@ -619,51 +513,54 @@ SignIn ServerStore::Authenticate(const std::string& name, const std::string& pas
   return guard.SignInAs(*this, name, password, "").who;
 }
 
-std::optional<Credentials> ServerStore::CredentialsOf(const std::string& name) {
-  std::lock_guard<std::mutex> lock(impl_->mu);
-  const auto user = impl_->Find(name);
-  if (!user) return std::nullopt;
-  const auto own = impl_->PasswordOf(user->id);
-  if (!own) return std::nullopt;
-  Credentials c{*user, *own, {}};
-  Stmt q(impl_->db,
-         "SELECT u.id, u.name, u.password FROM permissions p JOIN users u ON u.id = p.actor "
-         "WHERE p.target = ? ORDER BY u.id");
-  if (q.ok()) {
-    q.Int(1, user->id);
-    while (q.Step() == SQLITE_ROW)
-      c.delegates.push_back(Candidate{static_cast<int32_t>(q.ColInt(0)), q.ColBlob(1), q.ColBlob(2)});
+std::optional<Credentials> ServerStore::CredentialsOf(const std::string& name, bool* failed) {
+  if (failed) *failed = true;
+  auto c = impl_->Acquire();
+  if (!c) return std::nullopt;
+  auto q = c->Prepare("SELECT id, name, display, password FROM users WHERE name = ?");
+  q->Blob(1, name);
+  if (!q->Next()) {
+    if (failed) *failed = !q->Finished();
+    return std::nullopt;
   }
-  return c;
+  Credentials cr{User{static_cast<int32_t>(q->ColInt(0)), q->ColBlob(1), q->ColBlob(2)}, q->ColBlob(3), {}};
+  auto d = c->Prepare(
+      "SELECT u.id, u.name, u.password FROM permissions p JOIN users u ON u.id = p.actor "
+      "WHERE p.target = ? ORDER BY u.id");
+  d->Int(1, cr.user.id);
+  while (d->Next()) cr.delegates.push_back(Candidate{static_cast<int32_t>(d->ColInt(0)), d->ColBlob(1), d->ColBlob(2)});
+  if (!d->Finished()) return std::nullopt;
+  if (failed) *failed = false;
+  return cr;
 }
 
 bool ServerStore::ReplaceHash(int32_t id, const std::string& old_hash, const std::string& new_hash) {
-  std::lock_guard<std::mutex> lock(impl_->mu);
-  Stmt q(impl_->db, "UPDATE users SET password = ? WHERE id = ? AND password = ?");
-  if (!q.ok()) return false;
-  q.Text(1, new_hash);
-  q.Int(2, id);
-  q.Text(3, old_hash);
-  return q.Done() && sqlite3_changes(impl_->db) == 1;
+  auto c = impl_->Acquire();
+  if (!c) return false;
+  auto q = c->Prepare("UPDATE users SET password = ? WHERE id = ? AND password = ?");
+  q->Text(1, new_hash);
+  q->Int(2, id);
+  q->Text(3, old_hash);
+  return q->Done() && q->Changes() == 1;
 }
 
 bool ServerStore::MayWrite(int32_t actor, int32_t target) {
-  std::lock_guard<std::mutex> lock(impl_->mu);
-  return impl_->Permitted(actor, target);
+  auto c = impl_->Acquire();
+  return c && Permitted(*c, actor, target);
 }
 
 std::vector<ListedUser> ServerStore::UserList(int32_t viewer) {
-  std::lock_guard<std::mutex> lock(impl_->mu);
   std::vector<ListedUser> out;
-  Stmt q(impl_->db,
-         "SELECT u.id, u.name, u.display, "
-         "(u.id = ?1 OR EXISTS (SELECT 1 FROM permissions p WHERE p.actor = ?1 AND p.target = u.id)) "
-         "FROM users u ORDER BY u.id");
-  if (!q.ok()) return out;
-  q.Int(1, viewer);
-  while (q.Step() == SQLITE_ROW)
-    out.push_back(ListedUser{User{static_cast<int32_t>(q.ColInt(0)), q.ColBlob(1), q.ColBlob(2)},
-                             static_cast<int32_t>(q.ColInt(3))});
+  auto c = impl_->Acquire();
+  if (!c) return out;
+  auto q = c->Prepare(
+      "SELECT u.id, u.name, u.display, "
+      "(u.id = ?1 OR EXISTS (SELECT 1 FROM permissions p WHERE p.actor = ?1 AND p.target = u.id)) "
+      "FROM users u ORDER BY u.id");
+  q->Int(1, viewer);
+  while (q->Next())
+    out.push_back(ListedUser{User{static_cast<int32_t>(q->ColInt(0)), q->ColBlob(1), q->ColBlob(2)},
+                             static_cast<int32_t>(q->ColInt(3))});
   return out;
 }
 
@@ -681,18 +578,22 @@ int ServerStore::DeleteItem(int32_t owner, const ScheduleItem& item) {
 
 int ServerStore::ApplyUpload(int32_t owner, const ItemSource& source) {
   const int64_t now = kv::Now().LinearSeconds();
-  std::lock_guard<std::mutex> lock(impl_->mu);
+  auto c = impl_->Acquire();
+  if (!c) return kUploadFailed;
   int applied = 0;
   bool over_limit = false;
-  const bool ok = impl_->Transaction([&] {
-    int64_t rows = impl_->Count(owner);
+  const bool ok = Transaction(*c, [&] {
+    applied = 0;
+    over_limit = false;
+    if (!c->LockOwner(owner)) return false;
+    int64_t rows = Count(*c, owner);
     if (rows < 0) return false;
     const int64_t limit = impl_->item_limit.load();
     return source([&](const ScheduleItem& r) {
       if (!r.Index.IsValid()) return true;
       const bool deletion = r.SyncFlag == SyncDeleted;
       DateTime stored_updated = DateTime::Invalid();
-      const int flag = impl_->StoredFlag(owner, r.Index, &stored_updated);
+      const int flag = StoredFlag(*c, owner, r.Index, &stored_updated);
       if (flag == -2) return false;
       if (flag >= 0) {
         // The client keeps Updated when it deletes, so a deletion of the
@@ -704,7 +605,7 @@ int ServerStore::ApplyUpload(int32_t owner, const ItemSource& source) {
         over_limit = true;
         return false;
       }
-      if (!impl_->Write(owner, r, deletion ? SyncDeleted : SyncClean, now)) return false;
+      if (!Write(*c, owner, r, deletion ? SyncDeleted : SyncClean, now)) return false;
       ++applied;
       return true;
     });
@@ -725,30 +626,31 @@ int ServerStore::ApplyUpload(int32_t owner, const std::vector<ScheduleItem>& ite
 }
 
 std::vector<ScheduleItem> ServerStore::ChangedSince(int32_t owner, const DateTime& since) {
-  std::lock_guard<std::mutex> lock(impl_->mu);
-  if (!since.IsValid()) return impl_->Select("", owner, nullptr);
-  return impl_->Select("AND changed >= ?", owner, &since);
+  auto c = impl_->Acquire();
+  if (!c) return {};
+  if (!since.IsValid()) return Select(*c, "", owner, nullptr);
+  return Select(*c, "AND changed >= ?", owner, &since);
 }
 
 std::vector<ScheduleItem> ServerStore::LiveItems(int32_t owner) {
-  std::lock_guard<std::mutex> lock(impl_->mu);
-  return impl_->Select("AND syncflag <> 4", owner, nullptr);
+  auto c = impl_->Acquire();
+  return c ? Select(*c, "AND syncflag <> 4", owner, nullptr) : std::vector<ScheduleItem>{};
 }
 
 ItemPage ServerStore::ChangedPage(int32_t owner, const DateTime& since, PageCursor& cursor, BudgetLease* lease) {
-  std::lock_guard<std::mutex> lock(impl_->mu);
   static const std::string sql = std::string("SELECT ") + kItemColumns + ", changed, " + kRowBytes +
                                  " FROM items WHERE owner = ?1 AND changed >= ?2 AND (changed > ?2 OR idx > ?3)"
                                  " ORDER BY changed, idx LIMIT ?4";
   if (cursor.phase == 0 && since.IsValid()) cursor.changed = since.LinearSeconds();
   cursor.phase = 1;
-  Stmt q(impl_->db, sql.c_str());
-  if (!q.ok()) return ItemPage{{}, false, true};
-  q.Int(1, owner);
-  q.Int(2, cursor.changed);
-  q.Int(3, cursor.idx);
-  q.Int(4, kPageRows);
-  return impl_->ReadPage(q, 27, lease, [&](Stmt& row) {
+  auto c = impl_->Acquire();
+  if (!c) return ItemPage{{}, false, true};
+  auto q = c->Prepare(sql);
+  q->Int(1, owner);
+  q->Int(2, cursor.changed);
+  q->Int(3, cursor.idx);
+  q->Int(4, kPageRows);
+  return ReadPage(*q, 27, lease, [&](Query& row) {
     cursor.changed = row.ColInt(26);
     cursor.idx = row.ColInt(0);
   });
@@ -757,56 +659,174 @@ ItemPage ServerStore::ChangedPage(int32_t owner, const DateTime& since, PageCurs
 ItemPage ServerStore::WeekCandidatesPage(int32_t owner, const DateTime& sunday, PageCursor& cursor,
                                          BudgetLease* lease) {
   if (!sunday.IsValid()) return ItemPage{{}, true, true};
-  std::lock_guard<std::mutex> lock(impl_->mu);
+  auto c = impl_->Acquire();
+  if (!c) return ItemPage{{}, false, true};
   // A single item meets the week only if it ends at or after its first
   // instant and starts before its end; the partial indexes hold only live
   // items, so neither read walks the owner's whole table.
-  static const std::string singles = std::string("SELECT ") + kItemColumns + ", " + kRowBytes +
-                                     " FROM items INDEXED BY items_single WHERE owner = ?1 AND reptype = 0"
-                                     " AND syncflag <> 4 AND \"end\" >= ?2 AND start < ?3 AND idx > ?4"
-                                     " ORDER BY idx LIMIT ?5";
-  static const std::string repeating = std::string("SELECT ") + kItemColumns + ", " + kRowBytes +
-                                       " FROM items INDEXED BY items_repeating WHERE owner = ?1 AND reptype <> 0"
-                                       " AND syncflag <> 4 AND idx > ?2 ORDER BY idx LIMIT ?3";
-  const auto note = [&](Stmt& row) { cursor.idx = row.ColInt(0); };
+  const std::string singles = std::string("SELECT ") + kItemColumns + ", " + kRowBytes + " FROM items" +
+                              c->IndexHint("items_single") +
+                              " WHERE owner = ?1 AND reptype = 0"
+                              " AND syncflag <> 4 AND \"end\" >= ?2 AND start < ?3 AND idx > ?4"
+                              " ORDER BY idx LIMIT ?5";
+  const std::string repeating = std::string("SELECT ") + kItemColumns + ", " + kRowBytes + " FROM items" +
+                                c->IndexHint("items_repeating") +
+                                " WHERE owner = ?1 AND reptype <> 0"
+                                " AND syncflag <> 4 AND idx > ?2 ORDER BY idx LIMIT ?3";
+  const auto note = [&](Query& row) { cursor.idx = row.ColInt(0); };
   if (cursor.phase == 0) {
-    Stmt q(impl_->db, singles.c_str());
-    if (!q.ok()) return ItemPage{{}, false, true};
-    q.Int(1, owner);
-    q.Int(2, sunday.LinearSeconds());
-    q.Int(3, sunday.AddDays(7).LinearSeconds());
-    q.Int(4, cursor.idx);
-    q.Int(5, kPageRows);
-    ItemPage page = impl_->ReadPage(q, 26, lease, note);
+    auto q = c->Prepare(singles);
+    q->Int(1, owner);
+    q->Int(2, sunday.LinearSeconds());
+    q->Int(3, sunday.AddDays(7).LinearSeconds());
+    q->Int(4, cursor.idx);
+    q->Int(5, kPageRows);
+    ItemPage page = ReadPage(*q, 26, lease, note);
     if (!page.ok || !page.last) return page;
     cursor.phase = 1;
     cursor.idx = INT64_MIN;
     page.last = false;
     if (!page.items.empty()) return page;
   }
-  Stmt q(impl_->db, repeating.c_str());
-  if (!q.ok()) return ItemPage{{}, false, true};
-  q.Int(1, owner);
-  q.Int(2, cursor.idx);
-  q.Int(3, kPageRows);
-  return impl_->ReadPage(q, 26, lease, note);
+  auto q = c->Prepare(repeating);
+  q->Int(1, owner);
+  q->Int(2, cursor.idx);
+  q->Int(3, kPageRows);
+  return ReadPage(*q, 26, lease, note);
 }
 
 std::optional<ScheduleItem> ServerStore::FindItem(int32_t owner, const DateTime& index) {
-  std::lock_guard<std::mutex> lock(impl_->mu);
-  std::vector<ScheduleItem> out;
-  const std::string sql = std::string("SELECT ") + kItemColumns + " FROM items WHERE owner = ? AND idx = ?";
-  Stmt q(impl_->db, sql.c_str());
-  if (!q.ok()) return std::nullopt;
-  q.Int(1, owner);
-  q.Date(2, index);
-  if (q.Step() != SQLITE_ROW) return std::nullopt;
-  return ReadItem(q);
+  auto c = impl_->Acquire();
+  if (!c) return std::nullopt;
+  auto q = c->Prepare(std::string("SELECT ") + kItemColumns + " FROM items WHERE owner = ? AND idx = ?");
+  q->Int(1, owner);
+  q->Date(2, index);
+  if (!q->Next()) return std::nullopt;
+  return ReadItem(*q);
 }
 
 int64_t ServerStore::ItemCount(int32_t owner) {
-  std::lock_guard<std::mutex> lock(impl_->mu);
-  return impl_->Count(owner);
+  auto c = impl_->Acquire();
+  return c ? Count(*c, owner) : -1;
+}
+
+bool ServerStore::CopyTo(ServerStore& target, std::string* error) {
+  auto from = impl_->Acquire();
+  auto to = target.impl_->Acquire();
+  if (!from || !to) {
+    SetError(error, "a database cannot be reached");
+    return false;
+  }
+  {
+    auto q = to->Prepare("SELECT (SELECT COUNT(*) FROM users) + (SELECT COUNT(*) FROM items)");
+    if (!q->Next() || q->ColInt(0) != 0) {
+      SetError(error, "the target database is not empty");
+      return false;
+    }
+  }
+  std::string step = "users";
+  const bool ok = Transaction(*to, [&] {
+    auto users = from->Prepare("SELECT id, name, display, password FROM users ORDER BY id");
+    while (users->Next()) {
+      auto q = to->Prepare("INSERT INTO users (id, name, display, password) VALUES (?, ?, ?, ?)");
+      q->Int(1, users->ColInt(0));
+      q->Blob(2, users->ColBlob(1));
+      q->Blob(3, users->ColBlob(2));
+      q->Text(4, users->ColBlob(3));
+      if (!q->Done()) return false;
+    }
+    if (!users->Finished()) return false;
+    step = "permissions";
+    auto perms = from->Prepare("SELECT actor, target FROM permissions");
+    while (perms->Next()) {
+      auto q = to->Prepare("INSERT INTO permissions (actor, target) VALUES (?, ?)");
+      q->Int(1, perms->ColInt(0));
+      q->Int(2, perms->ColInt(1));
+      if (!q->Done()) return false;
+    }
+    if (!perms->Finished()) return false;
+    step = "items";
+    // A page at a time, so that neither side holds a whole table.
+    const std::string page = std::string("SELECT ") + kItemColumns +
+                             ", owner, changed FROM items WHERE (owner, idx) > (?, ?) ORDER BY owner, idx LIMIT 1000";
+    int64_t owner = INT64_MIN, idx = INT64_MIN;
+    for (bool more = true; more;) {
+      auto q = from->Prepare(page);
+      q->Int(1, owner);
+      q->Int(2, idx);
+      int rows = 0;
+      while (q->Next()) {
+        ++rows;
+        const ScheduleItem it = ReadItem(*q);
+        owner = q->ColInt(26);
+        idx = q->ColInt(0);
+        if (!Write(*to, static_cast<int32_t>(owner), it, it.SyncFlag, q->ColInt(27))) return false;
+      }
+      if (!q->Finished()) return false;
+      more = rows == 1000;
+    }
+    return true;
+  });
+  if (!ok) SetError(error, "copying the " + step + " failed: " + to->Error());
+  return ok;
+}
+
+std::vector<ServerStore::ThrottleEntry> ServerStore::ThrottleRead(const std::vector<std::string>& keys) {
+  std::vector<ThrottleEntry> out(keys.size());
+  auto c = impl_->Acquire();
+  if (!c) return out;
+  // A sign-in reads four keys or more: one round trip for up to eight,
+  // in one statement shape (a short batch repeats its last key).
+  constexpr size_t kBatch = 8;
+  for (size_t at = 0; at < keys.size(); at += kBatch) {
+    const size_t end = std::min(at + kBatch, keys.size());
+    auto q = c->Prepare("SELECT key, failures, last_ms FROM signin_throttle WHERE key IN (?, ?, ?, ?, ?, ?, ?, ?)");
+    for (size_t k = 0; k < kBatch; ++k) q->Blob(static_cast<int>(k) + 1, keys[std::min(at + k, end - 1)]);
+    while (q->Next()) {
+      const std::string key = q->ColBlob(0);
+      for (size_t i = at; i < end; ++i)
+        if (keys[i] == key) out[i] = ThrottleEntry{static_cast<int>(q->ColInt(1)), q->ColInt(2)};
+    }
+  }
+  return out;
+}
+
+int ServerStore::ThrottleFail(const std::vector<std::string>& keys, int64_t now_ms, int64_t forget_ms) {
+  auto c = impl_->Acquire();
+  if (!c) return -1;
+  int first = -1;
+  for (size_t i = 0; i < keys.size(); ++i) {
+    auto q = c->Prepare(
+        "INSERT INTO signin_throttle (key, failures, last_ms) VALUES (?1, 1, ?2) ON CONFLICT (key) DO UPDATE SET "
+        "failures = CASE WHEN ?2 - signin_throttle.last_ms > ?3 THEN 1 ELSE signin_throttle.failures + 1 END, "
+        "last_ms = ?2 RETURNING failures");
+    q->Blob(1, keys[i]);
+    q->Int(2, now_ms);
+    q->Int(3, forget_ms);
+    if (q->Next() && i == 0) first = static_cast<int>(std::min<int64_t>(q->ColInt(0), INT32_MAX));
+    q->Done();
+  }
+  return first;
+}
+
+void ServerStore::ThrottleSet(const std::string& key, int failures, int64_t now_ms) {
+  auto c = impl_->Acquire();
+  if (!c) return;
+  auto q = c->Prepare(
+      "INSERT INTO signin_throttle (key, failures, last_ms) VALUES (?1, ?2, ?3) "
+      "ON CONFLICT (key) DO UPDATE SET failures = ?2, last_ms = ?3");
+  q->Blob(1, key);
+  q->Int(2, failures);
+  q->Int(3, now_ms);
+  q->Done();
+}
+
+void ServerStore::ThrottlePrune(int64_t before_ms) {
+  auto c = impl_->Acquire();
+  if (!c) return;
+  auto q = c->Prepare("DELETE FROM signin_throttle WHERE last_ms < ?");
+  q->Int(1, before_ms);
+  q->Done();
 }
 
 }  // namespace kv::server

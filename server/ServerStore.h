@@ -1,8 +1,10 @@
 #pragma once
 // The server's database: users, write permissions and every user's items
-// with the server-side time of their last change. One SQLite connection,
-// serialised by a mutex; each change is one transaction. No exception
-// leaves this class.
+// with the server-side time of their last change. Either one SQLite file
+// (one connection, taken in turn) or a PostgreSQL database that several
+// server processes may share (a few connections per process; writers of
+// one owner's items wait for each other through a lock in the database).
+// Each change is one transaction. No exception leaves this class.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -13,8 +15,6 @@
 
 #include "model/ScheduleItem.h"
 #include "server/Budget.h"
-
-struct sqlite3;
 
 namespace kv::server {
 
@@ -77,12 +77,21 @@ class ServerStore {
   ServerStore(const ServerStore&) = delete;
   ServerStore& operator=(const ServerStore&) = delete;
 
-  // Opens or creates the database file; false with a reason on failure.
-  // The file and its journals are readable by their owner only: a new file
+  // Opens a PostgreSQL database when `where` is a postgresql:// or
+  // postgres:// URI (without a password: libpq reads PGPASSFILE or a
+  // service file), else opens or creates the database file; the tables are
+  // made when missing. False with a reason on failure.
+  // A file and its journals are readable by their owner only: a new file
   // is made so before SQLite writes to it, an existing one is tightened.
-  bool Open(const std::string& path, std::string* error = nullptr);
-  // The folder of the database file (where large uploads are staged).
+  bool Open(const std::string& where, std::string* error = nullptr);
+  // Where large uploads are staged: the folder of the database file, or
+  // for PostgreSQL the service's state folder or else TMPDIR.
   std::string Directory() const;
+  // Several server processes may share the database (PostgreSQL).
+  bool Shared() const;
+  // Copies users, password hashes, permissions and items exactly into an
+  // empty database, in one transaction there.
+  bool CopyTo(ServerStore& target, std::string* error);
   void Close();
   // Durable commits (synchronous=FULL) are the default; off trades the
   // last transactions before a power loss for speed.
@@ -112,7 +121,9 @@ class ServerStore {
   // in as the named user on behalf of that other user. Not throttled (the
   // server signs clients in through SignInGuard).
   SignIn Authenticate(const std::string& name, const std::string& password);
-  std::optional<Credentials> CredentialsOf(const std::string& name);
+  // *failed (when given) tells a database that could not be read from a
+  // name that is not there.
+  std::optional<Credentials> CredentialsOf(const std::string& name, bool* failed = nullptr);
   // Stores a new hash for the user if the stored one is still old_hash.
   bool ReplaceHash(int32_t id, const std::string& old_hash, const std::string& new_hash);
   bool MayWrite(int32_t actor, int32_t target);
@@ -132,7 +143,8 @@ class ServerStore {
   // kUploadFailed when the transaction failed, kUploadOverLimit when it
   // would pass the item limit; then nothing was applied. The source hands
   // every item to its sink and returns false (failing the upload) when it
-  // cannot, or when the sink does.
+  // cannot, or when the sink does; it is asked again from the start when
+  // the database makes the transaction run again.
   static constexpr int kUploadFailed = -1;
   static constexpr int kUploadOverLimit = -2;
   using ItemSink = std::function<bool(const ScheduleItem&)>;
@@ -157,6 +169,21 @@ class ServerStore {
   // A single stored item, tombstones included; for checks and tools.
   std::optional<ScheduleItem> FindItem(int32_t owner, const DateTime& index);
   int64_t ItemCount(int32_t owner);
+
+  // Sign-in failure counts kept in the database, so that the processes
+  // sharing it count guesses together (see SignInGuard). Keys are opaque.
+  struct ThrottleEntry {
+    int failures = 0;
+    int64_t last_ms = 0;
+  };
+  // In the order of `keys`; zeros where nothing is kept.
+  std::vector<ThrottleEntry> ThrottleRead(const std::vector<std::string>& keys);
+  // Counts a failure under each key (anew where the last is older than
+  // forget_ms); the first key's count afterwards, -1 when it failed.
+  int ThrottleFail(const std::vector<std::string>& keys, int64_t now_ms, int64_t forget_ms);
+  void ThrottleSet(const std::string& key, int failures, int64_t now_ms);
+  // Drops what has not changed since before_ms.
+  void ThrottlePrune(int64_t before_ms);
 
  private:
   struct Impl;

@@ -255,6 +255,12 @@ SessionResult RunSession(ByteChannel& channel, ServerStore& store, const Session
     signed_in.who = store.Authenticate(name, password);
   }
   std::fill(password.begin(), password.end(), '\0');
+  // Neither yes nor no: the client keeps its changes and tries again.
+  if (signed_in.unavailable) {
+    SessionResult r = Finish(SessionEnd::WriteFailed, 0);
+    r.reset = true;
+    return r;
+  }
   c.who = signed_in.who;
   if (c.who.code != 0 && signed_in.delay_ms > 0) {
     SessionHooks plain;

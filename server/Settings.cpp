@@ -25,7 +25,7 @@ struct Entry {
 
 const std::vector<Entry>& Table() {
   static const std::vector<Entry> table = {
-      {"db", "KALVANE_SERVER_DB", Kind::Text, 0, 0, "the database file (default ./kalvane-server.db)",
+      {"db", "KALVANE_SERVER_DB", Kind::Text, 0, 0, "the database: a file (default ./kalvane-server.db) or a postgresql:// URI without password",
        [](Settings& s, const std::string& v, long long) { s.db = v; }},
       {"address", "KALVANE_SERVER_ADDRESS", Kind::Text, 0, 0,
        "IPv4 or IPv6 address to listen on (default 127.0.0.1: this machine only; 0.0.0.0 or :: for all)",

@@ -46,8 +46,11 @@ SignInGuard::SignInGuard(ThrottleOptions options, NowMs now_ms)
   }
 }
 
-int64_t SignInGuard::Now() const {
+int64_t SignInGuard::Now(bool shared) const {
   if (now_ms_) return now_ms_();
+  if (shared)
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
       .count();
 }
@@ -148,13 +151,46 @@ void SignInGuard::Upgrade(ServerStore& store, int32_t id, const std::string& old
   Remember(fresh, password, now);
 }
 
+void SignInGuard::Pull(ServerStore& store, const std::vector<std::string>& keys, const std::string& known,
+                       int64_t now) {
+  std::vector<std::string> all = keys;
+  all.push_back("k" + known);
+  const auto rows = store.ThrottleRead(all);
+  std::lock_guard<std::mutex> lock(mu_);
+  for (size_t i = 0; i < keys.size(); ++i) {
+    Count& c = At(keys[i], now);
+    c.failures = rows[i].failures;
+    c.last_ms = rows[i].last_ms;
+  }
+  if (rows.back().last_ms > 0)
+    known_[known] = rows.back().last_ms;
+  else
+    known_.erase(known);
+}
+
+// Counts the failures in the database; the first key's count there, or
+// -1 when the database did not take them.
+int SignInGuard::Push(ServerStore& store, const std::vector<std::string>& keys, int64_t now) {
+  const int n = store.ThrottleFail(keys, now, o_.forget_ms);
+  if (++pushes_ % 256 == 0) store.ThrottlePrune(now - std::max(o_.forget_ms, o_.known_ms));
+  return n;
+}
+
 GuardOutcome SignInGuard::SignInAs(ServerStore& store, const std::string& name, const std::string& password,
                                    const std::string& address) {
   GuardOutcome out;
-  const auto creds = store.CredentialsOf(name);
+  bool failed = false;
+  const auto creds = store.CredentialsOf(name, &failed);
   const std::string pair = PairKey(address, name);
   const std::string who = "\"" + LogSafe(name) + "\" from " + From(address);
-  int64_t now = Now();
+  if (failed) {
+    out.who = SignIn{-2, 0, 0};
+    out.unavailable = true;
+    LogLine("sign-in of " + who + " not checked: the database cannot be read");
+    return out;
+  }
+  const bool shared = o_.enabled && store.Shared();
+  int64_t now = Now(shared);
 
   // Unknown names cost no hashing, but spraying them still counts
   // against the address.
@@ -166,12 +202,21 @@ GuardOutcome SignInGuard::SignInAs(ServerStore& store, const std::string& name, 
       Fail(AddressKey(address), now);
       out.delay_ms = DelayFor(o_, At(pair, now).failures);
     }
+    if (shared) {
+      const int n = Push(store, {pair, AddressKey(address)}, now);
+      if (n > 0) out.delay_ms = DelayFor(o_, n);
+    }
     LogLine("sign-in refused: no user " + who);
     return out;
   }
 
   // Which candidates may be tried at all.
   std::vector<const Candidate*> delegates;
+  if (shared) {
+    std::vector<std::string> keys = {pair, NameKey(name), AddressKey(address)};
+    for (const Candidate& d : creds->delegates) keys.push_back(PairKey(address, d.name));
+    Pull(store, keys, KnownKey(address, name), now);
+  }
   if (o_.enabled) {
     std::lock_guard<std::mutex> lock(mu_);
     const bool known = Known(address, name, now);
@@ -223,7 +268,7 @@ GuardOutcome SignInGuard::SignInAs(ServerStore& store, const std::string& name, 
   }
   const bool fresh_check =
       !actor && first_match([&](const std::string& hash) { return Verify(password, hash); });
-  now = Now();
+  now = Now(shared);
 
   int failures = 0;
   if (o_.enabled) {
@@ -245,6 +290,22 @@ GuardOutcome SignInGuard::SignInAs(ServerStore& store, const std::string& name, 
         if (auto it = counts_.find(PairKey(address, actor_name)); it != counts_.end()) it->second.failures = 0;
         known_[KnownKey(address, actor_name)] = now;
       }
+    }
+  }
+  if (shared && !actor) {
+    std::vector<std::string> keys = {pair, NameKey(name), AddressKey(address)};
+    for (const Candidate* d : delegates) keys.push_back(PairKey(address, d->name));
+    const int n = Push(store, keys, now);
+    if (n > 0) {
+      failures = n;
+      out.delay_ms = DelayFor(o_, n);
+    }
+  } else if (shared) {
+    store.ThrottleSet(pair, 0, now);
+    store.ThrottleSet("k" + KnownKey(address, name), 0, now);
+    if (!actor_name.empty()) {
+      store.ThrottleSet(PairKey(address, actor_name), 0, now);
+      store.ThrottleSet("k" + KnownKey(address, actor_name), 0, now);
     }
   }
   if (!actor) {

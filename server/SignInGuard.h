@@ -8,6 +8,11 @@
 // has recently signed in is not held back by the looser counts, so an
 // attacker elsewhere cannot lock the real user out.
 //
+// Where several server processes share a PostgreSQL database the counts
+// and the known addresses live in it, so guesses spread over the processes
+// count together; each process refreshes its tables from there before it
+// decides, and its clock is then the wall clock they share.
+//
 // Successful checks are remembered for a while under a keyed digest, so a
 // client that signs in for every request pays the slow hash once, not
 // every time; only a correct password can ever hit.
@@ -18,6 +23,7 @@
 #include <semaphore>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "server/ServerStore.h"
 
@@ -42,6 +48,7 @@ struct GuardOutcome {
   SignIn who;
   int delay_ms = 0;        // wait this long before answering a refusal
   bool throttled = false;  // refused without looking at the password
+  bool unavailable = false;  // the database could not be read: no answer at all
 };
 
 class SignInGuard {
@@ -69,7 +76,9 @@ class SignInGuard {
   };
   enum class Kind { Pair, Name, Address };
 
-  int64_t Now() const;
+  int64_t Now(bool shared = false) const;
+  void Pull(ServerStore& store, const std::vector<std::string>& keys, const std::string& known, int64_t now);
+  int Push(ServerStore& store, const std::vector<std::string>& keys, int64_t now);
   Count& At(const std::string& key, int64_t now);
   void Fail(const std::string& key, int64_t now);
   bool Locked(const std::string& key, int lock_after, int64_t now, int64_t* left_ms);
@@ -92,6 +101,7 @@ class SignInGuard {
   // Each slow hash takes 19 MiB: only a few run at once.
   std::counting_semaphore<64> hashing_;
   std::atomic<uint64_t> verifications_{0};
+  std::atomic<uint64_t> pushes_{0};
 };
 
 }  // namespace kv::server

@@ -1,13 +1,20 @@
 #include "bench/server/LoadDriver.h"
 
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
 #include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <latch>
+#include <string_view>
 #include <memory>
 #include <random>
 #include <thread>
@@ -67,7 +74,7 @@ struct Client {
 struct Shared {
   const LoadConfig& cfg;
   std::vector<Client>& clients;
-  uint16_t port;
+  std::vector<uint16_t> ports;
   Steady::time_point deadline;
 };
 
@@ -103,7 +110,7 @@ class Worker {
   Worker(Shared& sh, Client& c) : sh_(sh), c_(c), rng_(sh.cfg.seed * 7919u + static_cast<uint32_t>(c.n)) {
     st_.UserName = c.name;
     st_.ServerName = "127.0.0.1";
-    st_.ServerPort = sh.port;
+    st_.ServerPort = sh.ports[static_cast<size_t>(c.n) % sh.ports.size()];
     st_.Password = c.password;
     st_.Online = 1;
   }
@@ -298,6 +305,85 @@ Check Verify(kv::server::ServerStore& store, const std::vector<Client>& clients)
   return r;
 }
 
+// A `serve` process with its output in a file of its own.
+class ServerProcess {
+ public:
+  ServerProcess(const std::string& program, const std::string& log, const LoadConfig& cfg, int max_connections)
+      : log_(log) {
+    std::vector<std::string> args = {program, "serve"};
+    std::vector<std::string> env = {"KALVANE_SERVER_DB=" + cfg.database, "KALVANE_SERVER_ADDRESS=127.0.0.1",
+                                    "KALVANE_SERVER_PORT=0",
+                                    "KALVANE_SERVER_MAX_CONNECTIONS=" + std::to_string(max_connections),
+                                    "KALVANE_SERVER_MAX_PER_ADDRESS=" + std::to_string(max_connections)};
+    if (!cfg.full_sync) env.push_back("KALVANE_SERVER_FAST_SYNC=yes");
+    for (char** e = environ; *e; ++e)
+      if (std::string_view(*e).rfind("KALVANE_SERVER_", 0) != 0) env.emplace_back(*e);
+    std::vector<char*> argv, envp;
+    for (auto& a : args) argv.push_back(a.data());
+    for (auto& e : env) envp.push_back(e.data());
+    argv.push_back(nullptr);
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_adddup2(&fa, 1, 2);
+    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+    if (posix_spawn(&pid_, argv[0], &fa, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&fa);
+  }
+  ServerProcess(const ServerProcess&) = delete;
+  ServerProcess& operator=(const ServerProcess&) = delete;
+  ~ServerProcess() { Stop(); }
+
+  // The port it announced; 0 when it did not within ten seconds.
+  uint16_t WaitForPort() {
+    const auto until = Steady::now() + std::chrono::seconds(10);
+    while (pid_ > 0 && Steady::now() < until) {
+      const std::string text = Output();
+      const size_t at = text.find(" port ");
+      if (at != std::string::npos && text.find('\n', at) != std::string::npos)
+        return static_cast<uint16_t>(std::strtoul(text.c_str() + at + 6, nullptr, 10));
+      if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
+        pid_ = -1;
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return 0;
+  }
+  // SIGTERM lets it finish every connection first; killed when it has
+  // not ended within thirty seconds. True when it ended by itself, well.
+  bool Stop() {
+    if (pid_ <= 0) return false;
+    kill(pid_, SIGTERM);
+    int status = -1;
+    const auto until = Steady::now() + std::chrono::seconds(30);
+    while (waitpid(pid_, &status, WNOHANG) != pid_) {
+      if (Steady::now() >= until) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+        status = -1;
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    pid_ = -1;
+    return status == 0;
+  }
+  // What it printed, the first 64 KiB of it.
+  std::string Output() const {
+    std::ifstream in(log_);
+    std::string text(64 * 1024, '\0');
+    in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    text.resize(static_cast<size_t>(in.gcount()));
+    return text;
+  }
+
+ private:
+  std::string log_;
+  pid_t pid_ = -1;
+};
+
 bool ServerAnswers(uint16_t port, const Client& c, size_t users_expected) {
   ConnectionState st;
   st.UserName = c.name;
@@ -314,8 +400,8 @@ bool ServerAnswers(uint16_t port, const Client& c, size_t users_expected) {
 
 LoadResult RunLoad(const LoadConfig& cfg) {
   LoadResult res;
-  if (cfg.clients <= 0 || cfg.requests_per_client < 0) {
-    res.setup_error = "clients must be positive and requests not negative";
+  if (cfg.clients <= 0 || cfg.requests_per_client < 0 || cfg.servers <= 0) {
+    res.setup_error = "clients and servers must be positive and requests not negative";
     return res;
   }
   const bool own_dir = cfg.dir.empty();
@@ -326,11 +412,16 @@ LoadResult RunLoad(const LoadConfig& cfg) {
   }
   // The clients' stores and the server's go before the directory does.
   {
-    kv::server::ServerStore store;
+    std::vector<std::unique_ptr<kv::server::ServerStore>> stores;
     std::vector<Client> clients(static_cast<size_t>(cfg.clients));
     std::string err;
-    bool ready = store.Open(dir + "/server.db", &err);
-    if (ready) store.SetFullSync(cfg.full_sync);
+    bool ready = true;
+    for (int n = 0; ready && n < cfg.servers; ++n) {
+      stores.push_back(std::make_unique<kv::server::ServerStore>());
+      ready = stores.back()->Open(cfg.database.empty() ? dir + "/server.db" : cfg.database, &err);
+      if (ready) stores.back()->SetFullSync(cfg.full_sync);
+    }
+    kv::server::ServerStore& store = *stores.front();
     for (int n = 0; ready && n < cfg.clients; ++n) {
       Client& c = clients[static_cast<size_t>(n)];
       c.n = n;
@@ -357,13 +448,39 @@ LoadResult RunLoad(const LoadConfig& cfg) {
     scfg.max_connections = std::max(256, cfg.clients * 2);
     // Every client is on loopback, so one address has them all.
     scfg.max_connections_per_address = scfg.max_connections;
-    kv::server::Server srv(store, scfg);
-    if (ready) ready = srv.Start(&err);
+    std::vector<std::unique_ptr<kv::server::Server>> servers;
+    std::vector<std::unique_ptr<ServerProcess>> processes;
+    std::vector<uint16_t> ports;
+    if (cfg.program.empty()) {
+      for (auto& s : stores) {
+        servers.push_back(std::make_unique<kv::server::Server>(*s, scfg));
+        if (ready) ready = servers.back()->Start(&err);
+        if (ready) ports.push_back(servers.back()->Port());
+      }
+    } else if (cfg.database.empty()) {
+      err = "server processes need a database both can reach";
+      ready = false;
+    } else {
+      for (int n = 0; ready && n < cfg.servers; ++n) {
+        const std::string log = dir + "/server" + std::to_string(n) + ".log";
+        processes.push_back(std::make_unique<ServerProcess>(cfg.program, log, cfg, scfg.max_connections));
+        ports.push_back(processes.back()->WaitForPort());
+        if (ports.back() == 0) {
+          err = cfg.program + " serve did not start: " + processes.back()->Output();
+          ready = false;
+        }
+      }
+    }
+    bool stopped_well = true;
+    const auto stop_all = [&] {
+      for (auto& s : servers) s->Stop();
+      for (auto& p : processes) stopped_well = p->Stop() && stopped_well;
+    };
     if (!ready) {
       res.setup_error = err;
     } else {
       res.setup_ok = true;
-      Shared sh{cfg, clients, srv.Port(), {}};
+      Shared sh{cfg, clients, ports, {}};
       std::latch gate(1);
       std::vector<std::thread> threads;
       threads.reserve(clients.size());
@@ -393,10 +510,11 @@ LoadResult RunLoad(const LoadConfig& cfg) {
         res.timed_out = res.timed_out || k.timed_out;
         res.max_clock_offset_s = std::max(res.max_clock_offset_s, k.max_offset);
       }
-      res.server_alive = ServerAnswers(srv.Port(), clients.front(), clients.size());
+      res.server_alive = ServerAnswers(ports.front(), clients.front(), clients.size());
       // An upload has no answer, so the last one may still be applying;
       // stopping waits for every connection to end.
-      srv.Stop();
+      stop_all();
+      res.server_alive = res.server_alive && stopped_well;
       if (cfg.before_verify) cfg.before_verify(store);
       const Check check = Verify(store, clients);
       res.lost_writes = check.lost;
@@ -404,8 +522,8 @@ LoadResult RunLoad(const LoadConfig& cfg) {
       res.verified_items = check.verified;
       res.restamped_tombstones = check.restamped;
     }
-    srv.Stop();
-    res.stats = srv.Stats();
+    stop_all();
+    for (auto& s : servers) res.stats += s->Stats();
   }
   if (own_dir) {
     std::error_code ec;

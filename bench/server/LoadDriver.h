@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "server/Server.h"
 #include "server/ServerStore.h"
@@ -19,6 +20,14 @@ struct LoadConfig {
   int timeout_s = 120;
   // Where the databases go; empty: a temporary directory removed at the end.
   std::string dir;
+  // The server's database; empty: server.db in dir.
+  std::string database;
+  // Servers sharing that database, each over a store of its own as a
+  // process of its own would be; client n talks to server n % servers.
+  int servers = 1;
+  // When set, each server is a `serve` process of this program, so that
+  // nothing is shared between them but the database.
+  std::string program;
   // Every n-th client may also write the next client's items (0: none).
   int delegate_every = 3;
   uint32_t seed = 1;

@@ -6,6 +6,8 @@
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -31,12 +33,13 @@ struct BigUser {
   int32_t id = 0;
   double upload_rss_mb = -1;
   bool ok = false;
-  BigUser() {
+  // In a file of its own, or in the database `where` names.
+  explicit BigUser(const std::string& where = "") {
     std::string tmpl = (std::filesystem::temp_directory_path() / "kv-big-XXXXXX").string();
     if (!mkdtemp(tmpl.data())) return;
     dir = tmpl;
     std::string err;
-    if (!store.Open(dir + "/server.db", &err) || !store.AddUser("big", "", "pw-big", 0, &id, &err) ||
+    if (!store.Open(where.empty() ? dir + "/server.db" : where, &err) || !store.AddUser("big", "", "pw-big", 0, &id, &err) ||
         !store.AddUser("viewer", "", "pw-viewer", 0, nullptr, &err))
       return;
     kv::server::ServerConfig cfg;
@@ -66,9 +69,17 @@ BigUser& Big() {
   return big;
 }
 
+// The same on PostgreSQL, in the cluster KALVANE_TEST_PG names (main
+// starts a throwaway one when none is named).
+BigUser& BigPg() {
+  static BigUser big(kv::server::test::FreshPostgresDatabase());
+  return big;
+}
+
+template <BigUser& (*Which)()>
 void BM_ServerUpload100k(benchmark::State& state) {
   using namespace kv::server::test;
-  BigUser& b = Big();
+  BigUser& b = Which();
   if (!b.ok) {
     state.SkipWithError("setup of the 100,000-item user failed");
     return;
@@ -83,10 +94,11 @@ void BM_ServerUpload100k(benchmark::State& state) {
     if (e != Ending::Orderly || b.store.ItemCount(b.id) != kBigItems) state.SkipWithError("the upload failed");
   }
 }
-BENCHMARK(BM_ServerUpload100k)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ServerUpload100k<Big>)->Name("BM_ServerUpload100k")->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
 
+template <BigUser& (*Which)()>
 void BM_ServerWeek100k(benchmark::State& state) {
-  BigUser& b = Big();
+  BigUser& b = Which();
   if (!b.ok || b.store.ItemCount(b.id) != kBigItems) {
     state.SkipWithError("no 100,000-item user");
     return;
@@ -106,7 +118,9 @@ void BM_ServerWeek100k(benchmark::State& state) {
   }
   state.counters["items"] = static_cast<double>(items.size());
 }
-BENCHMARK(BM_ServerWeek100k)->Iterations(20)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ServerWeek100k<Big>)->Name("BM_ServerWeek100k")->Iterations(20)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ServerUpload100k<BigPg>)->Name("BM_ServerPgUpload100k")->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ServerWeek100k<BigPg>)->Name("BM_ServerPgWeek100k")->Iterations(20)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 int FromEnv(const char* name, int fallback) {
   const char* v = std::getenv(name);
@@ -116,32 +130,65 @@ int FromEnv(const char* name, int fallback) {
   return (*end == '\0' && n > 0 && n <= 100000) ? static_cast<int>(n) : fallback;
 }
 
-kv::load::LoadResult g_last;
+kv::load::LoadResult g_last, g_last_pg;
 int g_clients = 0;
 
+// pg: two server processes share one PostgreSQL database; else one
+// server in this process on its SQLite file.
+template <bool pg>
 void BM_ServerLoad(benchmark::State& state) {
   kv::load::LoadConfig cfg;
+  if (pg) {
+    cfg.database = kv::server::test::FreshPostgresDatabase();
+    cfg.servers = 2;
+    cfg.program = KALVANE_SERVER_BIN;
+  }
+  kv::load::LoadResult& last = pg ? g_last_pg : g_last;
   cfg.clients = FromEnv("KV_LOAD_CLIENTS", cfg.clients);
   cfg.requests_per_client = FromEnv("KV_LOAD_REQUESTS", cfg.requests_per_client);
   cfg.timeout_s = 120;
   g_clients = cfg.clients;
   for (auto _ : state) {
-    g_last = kv::load::RunLoad(cfg);
-    if (!g_last.setup_ok) {
-      state.SkipWithError(("setup failed: " + g_last.setup_error).c_str());
+    last = kv::load::RunLoad(cfg);
+    if (!last.setup_ok) {
+      state.SkipWithError(("setup failed: " + last.setup_error).c_str());
       return;
     }
   }
   state.counters["clients"] = cfg.clients;
-  state.counters["requests"] = static_cast<double>(g_last.requests);
-  state.counters["lost_writes"] = static_cast<double>(g_last.lost_writes);
-  state.counters["errors"] = static_cast<double>(g_last.errors);
+  state.counters["requests"] = static_cast<double>(last.requests);
+  state.counters["lost_writes"] = static_cast<double>(last.lost_writes);
+  state.counters["errors"] = static_cast<double>(last.errors);
 }
-BENCHMARK(BM_ServerLoad)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ServerLoad<false>)->Name("BM_ServerLoad")->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ServerLoad<true>)->Name("BM_ServerPgLoad")->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+double PerSecond(const kv::load::LoadResult& r) { return r.seconds > 0 ? static_cast<double>(r.requests) / r.seconds : 0.0; }
+
+// A throwaway cluster for the PostgreSQL runs unless one is named.
+struct Cluster {
+  std::string dir;
+  Cluster() {
+    if (std::getenv("KALVANE_TEST_PG")) return;
+    dir = (std::filesystem::temp_directory_path() / ("kvpg-bench-" + std::to_string(getpid()))).string();
+    FILE* f = popen((std::string(KALVANE_PG_CLUSTER) + " start " + dir).c_str(), "r");
+    char line[512] = {0};
+    if (f && fgets(line, sizeof line, f)) {
+      std::string uri = line;
+      uri.erase(uri.find_last_not_of("\n") + 1);
+      setenv("KALVANE_TEST_PG", uri.c_str(), 1);
+    }
+    if (f) pclose(f);
+  }
+  ~Cluster() {
+    if (!dir.empty()) std::system((std::string(KALVANE_PG_CLUSTER) + " stop " + dir).c_str());
+  }
+};
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  Cluster cluster;
   benchmark::Initialize(&argc, argv);
   kv::bench::CapturingReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
@@ -172,6 +219,11 @@ int main(int argc, char** argv) {
   Figure("server_alive", r.server_alive ? 1.0 : 0.0);
   Figure("server_week_100k_ms", reporter.Ns("BM_ServerWeek100k/iterations:20/real_time") / 1e6);
   Figure("server_upload_100k_rss_mb", Big().upload_rss_mb);
+  Figure("server_pg_requests_per_s", PerSecond(g_last_pg));
+  Figure("server_pg_lost_writes", static_cast<double>(g_last_pg.lost_writes));
+  Figure("server_pg_errors", static_cast<double>(g_last_pg.errors));
+  Figure("server_pg_vs_sqlite", PerSecond(g_last) > 0 ? PerSecond(g_last_pg) / PerSecond(g_last) : 0.0);
+  Figure("server_pg_week_100k_ms", reporter.Ns("BM_ServerPgWeek100k/iterations:20/real_time") / 1e6);
   benchmark::Shutdown();
   return r.setup_ok ? 0 : 1;
 }

@@ -116,7 +116,7 @@ const char* const kLegacyHash =
 TEST(ServerPasswords, KeptAsArgon2idAndNeverEmpty) {
   TempDir dir;
   ServerStore store;
-  ASSERT_TRUE(store.Open(dir.File("s.db")));
+  ASSERT_TRUE(store.Open(TestDatabase(dir, "s.db")));
   std::string err;
   int32_t a = 0, b = 0;
   ASSERT_TRUE(store.AddUser("taro", "", "same password", 0, &a, &err)) << err;
@@ -186,7 +186,7 @@ struct GuardFixture {
   CapturedLog log;
   GuardFixture() {
     std::string err;
-    EXPECT_TRUE(store.Open(dir.File("s.db"), &err)) << err;
+    EXPECT_TRUE(store.Open(TestDatabase(dir, "s.db"), &err)) << err;
     for (const char* u : {"taro", "hanako", "jiro"})
       EXPECT_TRUE(store.AddUser(u, "", std::string("pw-") + u, 0, nullptr, &err)) << err;
     guard = std::make_unique<SignInGuard>(options, [this] { return now; });
@@ -313,7 +313,7 @@ TEST(ServerThrottle, RealClientIsHeldBackAfterRepeatedGuesses) {
   ScopedClock clock(D(2004, 8, 15, 12));
   TempDir dir;
   ServerStore store;
-  ASSERT_TRUE(store.Open(dir.File("s.db")));
+  ASSERT_TRUE(store.Open(TestDatabase(dir, "s.db")));
   store.SetFullSync(false);
   std::string err;
   ASSERT_TRUE(store.AddUser("taro", "", "pw-taro", 0, nullptr, &err)) << err;

@@ -426,7 +426,7 @@ TEST(ServerIntegration, BrokenClientsAreCutOffAndHurtNobody) {
 // a clean stop on SIGTERM with the data kept.
 TEST(ServerProgram, ServesUntilSigtermAndKeepsItsData) {
   TempDir dir;
-  const std::string db = dir.File("team.db");
+  const std::string db = TestDatabase(dir, "team.db");
   auto run = [&](std::vector<std::string> args, int* out_fd = nullptr, const std::string& input = "") {
     std::vector<std::string> argv = {KALVANE_SERVER_BIN, "--db", db};
     argv.insert(argv.end(), args.begin(), args.end());

@@ -68,18 +68,6 @@ std::string UploadStart(const std::string& user = "taro", const std::string& pas
   return SignInLines(user, password) + Int(RequestUpload) + Date(kNow);
 }
 
-// Sends bytes, half-closes as the client does after an upload, and
-// reports how the server ended the connection.
-Ending SendAndHalfClose(uint16_t port, const std::string& bytes) {
-  const int fd = Connect(port);
-  if (fd < 0) return Ending::StillOpen;
-  const bool sent = SendAll(fd, bytes);
-  shutdown(fd, SHUT_WR);
-  const Ending e = sent ? AwaitEnd(fd, 10000) : Ending::Reset;
-  close(fd);
-  return e;
-}
-
 TEST(ServerLimits, TricklingConnectionsCannotKeepARealClientOut) {
   Fixture f;
   constexpr int kTricklers = 300;
@@ -240,7 +228,7 @@ TEST(ServerLimits, WeekCandidatesMissNothingAndComeInPages) {
   ScopedClock clock(kNow);
   TempDir dir;
   ServerStore store;
-  ASSERT_TRUE(store.Open(dir.File("s.db")));
+  ASSERT_TRUE(store.Open(TestDatabase(dir, "s.db")));
   store.SetFullSync(false);
   int32_t id = 0;
   std::string err;
@@ -440,9 +428,20 @@ TEST(ServerUpload, ConfirmedByAnOrderlyCloseOnlyOnceApplied) {
 TEST(ServerUpload, AFailingStoreResetsTheUpload) {
   FaultVfs vfs;
   Fixture f;
-  vfs.FailAfterWrites(0);
+  // PostgreSQL fails the write through a trigger planted for the test.
+  const bool pg = OnPostgres();
+  if (pg)
+    ASSERT_TRUE(PgExec(f.net.database,
+                       "CREATE FUNCTION planted() RETURNS trigger LANGUAGE plpgsql AS $$BEGIN RAISE EXCEPTION "
+                       "'planted'; END$$; CREATE TRIGGER planted BEFORE INSERT OR UPDATE ON items "
+                       "FOR EACH ROW EXECUTE FUNCTION planted()"));
+  else
+    vfs.FailAfterWrites(0);
   EXPECT_EQ(SendAndHalfClose(f.Port(), UploadStart() + Record(Item(1)) + EndOfList()), Ending::Reset);
-  vfs.Clear();
+  if (pg)
+    ASSERT_TRUE(PgExec(f.net.database, "DROP TRIGGER planted ON items"));
+  else
+    vfs.Clear();
   EXPECT_EQ(f.store.ItemCount(f.taro), 0);
   EXPECT_EQ(SendAndHalfClose(f.Port(), UploadStart() + Record(Item(1)) + EndOfList()), Ending::Orderly);
   EXPECT_EQ(f.store.ItemCount(f.taro), 1);

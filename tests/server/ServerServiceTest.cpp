@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <termios.h>
 
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -20,6 +21,8 @@
 #include "server/Settings.h"
 #include "tests/server/ServerTestSupport.h"
 #include "tests/support/TestSupport.h"
+#include "tests/sync/RecordVectors.h"
+#include "model/Clock.h"
 
 extern char** environ;
 
@@ -203,6 +206,20 @@ int Wait(pid_t pid) {
   return -1;
 }
 
+// `serve` with the settings in `env`, once it listens.
+struct Serving {
+  Proc proc;
+  uint16_t port = 0;
+  std::string text;  // what it printed so far
+};
+Serving Serve(const std::vector<std::string>& env) {
+  Serving s{Spawn({"serve"}, "", env)};
+  if (ReadUntil(s.proc.out, s.text, " port ") && ReadUntil(s.proc.out, s.text, "\n"))
+    s.port = static_cast<uint16_t>(std::stoi(s.text.substr(s.text.find(" port ") + 6)));
+  EXPECT_NE(s.port, 0) << s.text;
+  return s;
+}
+
 std::string Output(Proc& p) {
   std::string text;
   ReadUntil(p.out, text, std::string(1, '\0'));
@@ -212,7 +229,7 @@ std::string Output(Proc& p) {
 
 TEST(ServerProgram, PasswordsNeverComeFromTheCommandLine) {
   TempDir dir;
-  const std::string db = dir.File("team.db");
+  const std::string db = TestDatabase(dir, "team.db");
   Proc p = Spawn({"--db", db, "add-user", "taro", "--password", "secret"});
   std::string text = Output(p);
   int status = Wait(p.pid);
@@ -286,7 +303,7 @@ struct OnTerminal {
 
 TEST(ServerProgram, PromptHidesThePasswordAndCtrlCEndsIt) {
   TempDir dir;
-  const std::string db = dir.File("team.db");
+  const std::string db = TestDatabase(dir, "team.db");
   {
     OnTerminal t({"--db", db, "add-user", "taro"});
     ASSERT_TRUE(t.Await("password: ")) << t.seen;
@@ -326,19 +343,18 @@ TEST(ServerProgram, PromptHidesThePasswordAndCtrlCEndsIt) {
 
 TEST(ServerProgram, SigtermDuringAnUploadResetsItAndKeepsWhatWasDone) {
   TempDir dir;
-  const std::string db = dir.File("team.db");
+  const std::string db = TestDatabase(dir, "team.db");
   Proc add = Spawn({"--db", db, "add-user", "taro"}, "pw-taro\n");
   Output(add);
   ASSERT_EQ(Wait(add.pid), 0);
   // Settings from a file named in the environment, as the service has them.
   const std::string conf = dir.File("server.conf");
   WriteFile(conf, "db = " + db + "\nport = 0\ntimeout = 30\n");
-  Proc server = Spawn({"serve"}, "", {"KALVANE_SERVER_CONFIG=" + conf});
-  std::string text;
-  ASSERT_TRUE(ReadUntil(server.out, text, " port ")) << text;
-  ASSERT_TRUE(ReadUntil(server.out, text, "\n")) << text;
-  const uint16_t port = static_cast<uint16_t>(std::stoi(text.substr(text.find(" port ") + 6)));
-  ASSERT_NE(port, 0) << text;
+  Serving serving = Serve({"KALVANE_SERVER_CONFIG=" + conf});
+  Proc& server = serving.proc;
+  std::string& text = serving.text;
+  const uint16_t port = serving.port;
+  ASSERT_NE(port, 0);
 
   ScheduleItem done, cut;
   done.Index = D(2004, 8, 1, 9);
@@ -369,6 +385,255 @@ TEST(ServerProgram, SigtermDuringAnUploadResetsItAndKeepsWhatWasDone) {
   ASSERT_TRUE(taro.has_value());
   EXPECT_TRUE(store.FindItem(taro->id, done.Index).has_value());
   EXPECT_FALSE(store.FindItem(taro->id, cut.Index).has_value());
+}
+
+// What only PostgreSQL has: several server processes over one database.
+// These count in the "pg." registration, where KALVANE_TEST_PG names the
+// cluster (and a cluster that is not there fails them).
+#define PG_ONLY() \
+  if (!OnPostgres()) GTEST_SKIP() << "PostgreSQL only: runs as pg.*"
+
+int32_t SignInAnswer(uint16_t port, const std::string& name, const std::string& password) {
+  std::string got;
+  SendAndHalfClose(port, SignInLines(name, password), &got);
+  int32_t code = 1;
+  if (got.size() >= 4) std::memcpy(&code, got.data(), 4);
+  return code;
+}
+
+std::string UploadOf(const std::vector<ScheduleItem>& items) {
+  std::string s = SignInLines("taro", "pw-taro") + Int(RequestUpload) + Date(D(2004, 8, 15));
+  for (const ScheduleItem& it : items) s += Record(it);
+  return s + EndOfList();
+}
+
+// Two server processes on one fresh database with the user taro.
+struct TwoServers {
+  TempDir dir;
+  std::string db = TestDatabase(dir, "");
+  Serving a, b;
+  explicit TwoServers(int64_t max_items) {
+    ServerStore store;
+    std::string err;
+    EXPECT_TRUE(store.Open(db, &err)) << err;
+    EXPECT_TRUE(store.AddUser("taro", "", "pw-taro", 0, nullptr, &err)) << err;
+    const std::vector<std::string> env = {"KALVANE_SERVER_DB=" + db, "KALVANE_SERVER_PORT=0",
+                                          "KALVANE_SERVER_MAX_ITEMS=" + std::to_string(max_items)};
+    a = Serve(env);
+    b = Serve(env);
+  }
+  ~TwoServers() {
+    for (Proc* p : {&a.proc, &b.proc}) {
+      if (p->pid > 0 && kill(p->pid, SIGTERM) == 0) EXPECT_EQ(Wait(p->pid), 0);
+      if (p->out >= 0) Output(*p);
+    }
+  }
+};
+
+TEST(ServerPostgres, TwoProcessesShareWritesTheItemLimitAndTheGuessCount) {
+  PG_ONLY();
+  TwoServers two(60);
+  const std::string& db = two.db;
+  const uint16_t ports[2] = {two.a.port, two.b.port};
+  ASSERT_TRUE(ports[0] && ports[1]);
+
+  // Eight writers upload versions of the same 40 items through both
+  // processes at once; every item must end as its newest version.
+  constexpr int kWriters = 8, kItems = 40;
+  auto version = [](int w, int n) {
+    ScheduleItem it = TestItem(n, "w" + std::to_string(w));
+    it.Updated = D(2004, 8, 10).AddSeconds(((w * 37 + n * 11) % 97) * 100 + w);
+    return it;
+  };
+  std::atomic<int> orderly{0};
+  std::vector<std::thread> writers;
+  for (int w = 0; w < kWriters; ++w)
+    writers.emplace_back([&, w] {
+      for (int part = 0; part < 4; ++part) {
+        std::vector<ScheduleItem> items;
+        for (int n = part * 10; n < part * 10 + 10; ++n) items.push_back(version(w, n));
+        orderly += SendAndHalfClose(ports[(w + part) % 2], UploadOf(items)) == Ending::Orderly;
+      }
+    });
+  for (auto& t : writers) t.join();
+  EXPECT_EQ(orderly.load(), kWriters * 4);
+  ServerStore store;
+  ASSERT_TRUE(store.Open(db));
+  const int32_t taro = store.FindUser("taro")->id;
+  EXPECT_EQ(store.ItemCount(taro), kItems);
+  for (int n = 0; n < kItems; ++n) {
+    ScheduleItem newest = version(0, n);
+    for (int w = 1; w < kWriters; ++w)
+      if (version(w, n).Updated > newest.Updated) newest = version(w, n);
+    const auto got = store.FindItem(taro, newest.Index);
+    ASSERT_TRUE(got.has_value()) << n;
+    EXPECT_EQ(got->Subject, newest.Subject) << n;
+  }
+
+  // Eight uploads of five new items each race for the 20 places left.
+  orderly = 0;
+  writers.clear();
+  for (int w = 0; w < kWriters; ++w)
+    writers.emplace_back([&, w] {
+      std::vector<ScheduleItem> items;
+      for (int k = 0; k < 5; ++k) items.push_back(TestItem(100 + w * 5 + k));
+      orderly += SendAndHalfClose(ports[w % 2], UploadOf(items)) == Ending::Orderly;
+    });
+  for (auto& t : writers) t.join();
+  EXPECT_EQ(orderly.load(), 4);
+  EXPECT_EQ(store.ItemCount(taro), 60);
+
+  // Ten guesses spread over both processes lock the name from there in
+  // both, though neither saw ten itself.
+  writers.clear();
+  for (int g = 0; g < 10; ++g)
+    writers.emplace_back([&, g] { EXPECT_EQ(SignInAnswer(ports[g % 2], "taro", "guess"), -2); });
+  for (auto& t : writers) t.join();
+  EXPECT_EQ(SignInAnswer(ports[0], "taro", "pw-taro"), -2);
+  EXPECT_EQ(SignInAnswer(ports[1], "taro", "pw-taro"), -2);
+}
+
+TEST(ServerPostgres, AProcessKilledMidUploadLosesNothingConfirmed) {
+  PG_ONLY();
+  TwoServers two(1000);
+  Serving& a = two.a;
+  const std::string& db = two.db;
+  ASSERT_EQ(SendAndHalfClose(a.port, UploadOf({TestItem(1)})), Ending::Orderly);
+  const int stalled = Connect(a.port);
+  std::string cut = UploadOf({TestItem(2)});
+  cut.resize(cut.size() - EndOfList().size());
+  ASSERT_TRUE(SendAll(stalled, cut));
+  // Read or not yet, an upload without its end is never applied.
+  ASSERT_EQ(kill(a.proc.pid, SIGKILL), 0);
+  EXPECT_EQ(Wait(a.proc.pid) & 0x7f, SIGKILL);
+  a.proc.pid = -1;
+  EXPECT_EQ(SendAndHalfClose(two.b.port, UploadOf({TestItem(3)})), Ending::Orderly);
+  ServerStore store;
+  ASSERT_TRUE(store.Open(db));
+  const int32_t taro = store.FindUser("taro")->id;
+  EXPECT_TRUE(store.FindItem(taro, TestItem(1).Index).has_value());
+  EXPECT_FALSE(store.FindItem(taro, TestItem(2).Index).has_value());
+  EXPECT_TRUE(store.FindItem(taro, TestItem(3).Index).has_value());
+  close(stalled);
+}
+
+// A cluster of the test's own, since it is stopped in the middle.
+struct OwnCluster {
+  TempDir dir;
+  std::string uri;
+  // The script runs the cluster as nobody when run as root.
+  OwnCluster() { chmod(dir.path().c_str(), 0711); }
+  bool Run(const std::string& what) {
+    const std::string cmd = std::string(KALVANE_PG_CLUSTER) + " " + what + " " + dir.File("pg") + " 2>&1";
+    FILE* f = popen(cmd.c_str(), "r");
+    if (!f) return false;
+    char buf[512];
+    std::string out;
+    while (fgets(buf, sizeof buf, f)) out += buf;
+    const bool ok = pclose(f) == 0;
+    if (what == "start" && ok) uri = out.substr(0, out.find('\n'));
+    EXPECT_TRUE(ok) << cmd << ": " << out;
+    return ok;
+  }
+  ~OwnCluster() { Run("stop"); }
+};
+
+TEST(ServerPostgres, ADatabaseRestartFailsRequestsUntilItIsBack) {
+  PG_ONLY();
+  OwnCluster pg;
+  ASSERT_TRUE(pg.Run("start"));
+  ServerStore store;
+  std::string err;
+  ASSERT_TRUE(store.Open(pg.uri, &err)) << err;
+  ASSERT_TRUE(store.AddUser("taro", "", "pw-taro", 0, nullptr, &err)) << err;
+  ServerConfig cfg;
+  cfg.port = 0;
+  Server server(store, cfg);
+  ASSERT_TRUE(server.Start(&err)) << err;
+  ASSERT_EQ(SendAndHalfClose(server.Port(), UploadOf({TestItem(1)})), Ending::Orderly);
+
+  ASSERT_TRUE(pg.Run("pause"));
+  // No answer at all, so the client keeps its changes for later.
+  EXPECT_EQ(SendAndHalfClose(server.Port(), UploadOf({TestItem(2)})), Ending::Reset);
+  EXPECT_EQ(SignInAnswer(server.Port(), "taro", "pw-taro"), 1);
+  Proc list = Spawn({"--db", pg.uri, "list"});
+  const std::string said = Output(list);
+  EXPECT_NE(Wait(list.pid), 0);
+  EXPECT_NE(said.find("cannot connect to the database"), std::string::npos) << said;
+
+  ASSERT_TRUE(pg.Run("resume"));
+  EXPECT_EQ(SendAndHalfClose(server.Port(), UploadOf({TestItem(2)})), Ending::Orderly);
+  const int32_t taro = store.FindUser("taro")->id;
+  EXPECT_EQ(store.ItemCount(taro), 2);
+  server.Stop();
+}
+
+TEST(ServerPostgres, MigrateCopiesEveryFieldAndEveryoneStillSignsIn) {
+  PG_ONLY();
+  TempDir dir;
+  const std::string file = dir.File("team.db"), db = TestDatabase(dir, "");
+  std::string err;
+  const auto vectors = LoadRecordVectors(RecordVectorPath(), err);
+  ASSERT_FALSE(vectors.empty()) << err;
+  {
+    ServerStore store;
+    ASSERT_TRUE(store.Open(file));
+    int32_t id = 0;
+    for (const char* u : {"taro", "hanako", "jiro"})
+      ASSERT_TRUE(store.AddUser(u, J("山田"), std::string("pw-") + u, id ? id + 5 : 0, &id, &err)) << err;
+    ASSERT_TRUE(store.Grant("taro", "jiro", &err)) << err;
+    // Every field the record vectors set, as each user's items, and one
+    // deletion kept as a tombstone.
+    std::vector<ScheduleItem> items;
+    for (size_t n = 0; n < vectors.size(); ++n) {
+      ScheduleItem it = vectors[n].expected;
+      it.Index = D(2004, 8, 1).AddSeconds(static_cast<int64_t>(n));
+      it.SyncFlag = n == 0 ? SyncDeleted : SyncClean;
+      items.push_back(it);
+    }
+    for (const User& u : store.Users()) ASSERT_GT(store.ApplyUpload(u.id, items), 0);
+  }
+  Proc run = Spawn({"migrate", "--from", file, "--to", db});
+  const std::string said = Output(run);
+  ASSERT_EQ(Wait(run.pid), 0) << said;
+
+  ServerStore from, to;
+  ASSERT_TRUE(from.Open(file));
+  ASSERT_TRUE(to.Open(db));
+  ASSERT_EQ(from.Users().size(), 3u);
+  for (const User& u : from.Users()) {
+    SCOPED_TRACE(u.name);
+    const auto there = to.CredentialsOf(u.name);
+    ASSERT_TRUE(there.has_value());
+    EXPECT_EQ(there->user.id, u.id);
+    EXPECT_EQ(there->user.display, u.display);
+    EXPECT_EQ(there->hash, from.CredentialsOf(u.name)->hash);
+    EXPECT_EQ(to.Authenticate(u.name, "pw-" + u.name).code, 0);
+    // The download order is by server change time, so equal pages mean
+    // equal change times too.
+    PageCursor ca, cb;
+    for (bool last = false; !last;) {
+      const ItemPage pa = from.ChangedPage(u.id, DateTime::Invalid(), ca, nullptr);
+      const ItemPage pb = to.ChangedPage(u.id, DateTime::Invalid(), cb, nullptr);
+      ASSERT_TRUE(pa.ok && pb.ok);
+      ASSERT_EQ(pa.items.size(), pb.items.size());
+      for (size_t i = 0; i < pa.items.size(); ++i) {
+        EXPECT_EQ(DescribeDifferences(pa.items[i], pb.items[i]), "");
+        EXPECT_EQ(pa.items[i].SyncFlag, pb.items[i].SyncFlag);
+      }
+      last = pa.last;
+      EXPECT_EQ(pb.last, last);
+    }
+    EXPECT_EQ(to.ChangedSince(u.id, kv::Now()).size(), from.ChangedSince(u.id, kv::Now()).size());
+  }
+  EXPECT_EQ(to.Permissions().size(), 1u);
+  EXPECT_EQ(to.Permissions().front().actor, from.Permissions().front().actor);
+  EXPECT_EQ(to.MayWrite(to.FindUser("taro")->id, to.FindUser("jiro")->id), true);
+
+  Proc again = Spawn({"migrate", "--from", file, "--to", db});
+  const std::string refused = Output(again);
+  EXPECT_NE(Wait(again.pid), 0);
+  EXPECT_NE(refused.find("not empty"), std::string::npos) << refused;
 }
 #endif
 

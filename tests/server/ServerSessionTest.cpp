@@ -31,7 +31,7 @@ struct Fixture {
   int32_t taro = 0, hanako = 0, jiro = 0;
   Fixture() {
     std::string err;
-    EXPECT_TRUE(store.Open(dir.File("server.db"), &err)) << err;
+    EXPECT_TRUE(store.Open(TestDatabase(dir, "server.db"), &err)) << err;
     EXPECT_TRUE(store.AddUser("taro", J("太郎"), "pw-taro", 0, &taro, &err)) << err;
     EXPECT_TRUE(store.AddUser("hanako", J("花子"), "pw-hanako", 0, &hanako, &err)) << err;
     EXPECT_TRUE(store.AddUser("jiro", J("次郎"), "pw-jiro", 0, &jiro, &err)) << err;

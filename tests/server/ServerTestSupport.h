@@ -123,6 +123,18 @@ inline const char* ToString(Ending e) {
 }
 
 // This process's resident memory now, from /proc/self/status (KiB).
+// Sends bytes, half-closes as the client does after an upload, and
+// reports how the server ended the connection.
+inline Ending SendAndHalfClose(uint16_t port, const std::string& bytes, std::string* received = nullptr) {
+  const int fd = Connect(port);
+  if (fd < 0) return Ending::StillOpen;
+  const bool sent = SendAll(fd, bytes);
+  shutdown(fd, SHUT_WR);
+  const Ending e = sent ? AwaitEnd(fd, 20000, received) : Ending::Reset;
+  close(fd);
+  return e;
+}
+
 inline long ResidentKiB() {
   std::ifstream f("/proc/self/status");
   std::string key;
