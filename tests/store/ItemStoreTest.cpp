@@ -859,12 +859,16 @@ TEST(StoreSeal, ReadingBeforeTheCheckWritesNothingAndTheVerdictIsTheSame) {
       if (s.OpenStoreForReading(path) == 1 && !s.OpeningFinished()) {
         int64_t shapes = 0;
         s.ReadShapesNear(test::D(1990, 1, 1), test::D(2030, 1, 1), [&](ItemShape&, int64_t, bool) { ++shapes; });
-        if (verdict == 1) EXPECT_GT(shapes, 0);
+        if (verdict == 1) {
+          EXPECT_GT(shapes, 0);
+        }
       }
     }
     EXPECT_EQ(ReadFile(path), bytes);
     EXPECT_EQ(::access(path_seal.c_str(), F_OK) == 0, had_seal);
-    if (had_seal) EXPECT_EQ(ReadFile(path_seal), seal_bytes);
+    if (had_seal) {
+      EXPECT_EQ(ReadFile(path_seal), seal_bytes);
+    }
     struct stat st {};
     ASSERT_EQ(::stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0644u);
