@@ -821,11 +821,32 @@ void ServerStore::ThrottleSet(const std::string& key, int failures, int64_t now_
   q->Done();
 }
 
-void ServerStore::ThrottlePrune(int64_t before_ms) {
+void ServerStore::ThrottlePrune(int64_t forget_before, const std::string& keep_prefix, int64_t keep_before,
+                                int64_t max_rows, int free_failures) {
   auto c = impl_->Acquire();
   if (!c) return;
-  auto q = c->Prepare("DELETE FROM signin_throttle WHERE last_ms < ?");
-  q->Int(1, before_ms);
+  {
+    auto q = c->Prepare(
+        "DELETE FROM signin_throttle WHERE (substr(key, 1, 1) = ?1 AND last_ms < ?2) OR "
+        "(substr(key, 1, 1) <> ?1 AND last_ms < ?3)");
+    q->Blob(1, keep_prefix.substr(0, 1));
+    q->Int(2, keep_before);
+    q->Int(3, forget_before);
+    q->Done();
+  }
+  int64_t rows = -1;
+  {
+    auto q = c->Prepare("SELECT count(*) FROM signin_throttle");
+    if (q->Next()) rows = q->ColInt(0);
+    q->Done();
+  }
+  if (rows <= max_rows) return;
+  auto q = c->Prepare(
+      "DELETE FROM signin_throttle WHERE key IN (SELECT key FROM signin_throttle WHERE "
+      "substr(key, 1, 1) <> ?1 AND failures <= ?2 ORDER BY last_ms LIMIT ?3)");
+  q->Blob(1, keep_prefix.substr(0, 1));
+  q->Int(2, free_failures);
+  q->Int(3, rows - max_rows);
   q->Done();
 }
 

@@ -182,8 +182,13 @@ class ServerStore {
   // forget_ms); the first key's count afterwards, -1 when it failed.
   int ThrottleFail(const std::vector<std::string>& keys, int64_t now_ms, int64_t forget_ms);
   void ThrottleSet(const std::string& key, int failures, int64_t now_ms);
-  // Drops what has not changed since before_ms.
-  void ThrottlePrune(int64_t before_ms);
+  // Drops failure counts unchanged since forget_before and the other rows
+  // (keys starting with `keep_prefix`, the known addresses) unchanged since
+  // keep_before; then, while more than max_rows remain, the oldest failure
+  // counts of at most free_failures, so a spray of names or addresses
+  // cannot grow the table without end.
+  void ThrottlePrune(int64_t forget_before, const std::string& keep_prefix, int64_t keep_before,
+                     int64_t max_rows, int free_failures);
 
  private:
   struct Impl;

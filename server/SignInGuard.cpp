@@ -172,7 +172,9 @@ void SignInGuard::Pull(ServerStore& store, const std::vector<std::string>& keys,
 // -1 when the database did not take them.
 int SignInGuard::Push(ServerStore& store, const std::vector<std::string>& keys, int64_t now) {
   const int n = store.ThrottleFail(keys, now, o_.forget_ms);
-  if (++pushes_ % 256 == 0) store.ThrottlePrune(now - std::max(o_.forget_ms, o_.known_ms));
+  if (++pushes_ % 256 == 0)
+    store.ThrottlePrune(now - o_.forget_ms, "k", now - o_.known_ms,
+                        3 * static_cast<int64_t>(o_.max_entries), o_.free_failures);
   return n;
 }
 
