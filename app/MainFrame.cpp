@@ -370,8 +370,10 @@ void CMainFrame::finishStartup() {
     afterFirstFrame();
     return;
   }
+  // Queued: the check (and a message about a failed one) comes after the
+  // paint has returned, never inside it.
   connect(view_, &CCalenderView::framePainted, this, &CMainFrame::afterFirstFrame,
-          Qt::SingleShotConnection);
+          static_cast<Qt::ConnectionType>(Qt::QueuedConnection | Qt::SingleShotConnection));
   // A window that is never painted (started minimised) still gets there.
   QTimer::singleShot(kFirstFrameWaitMs, this, &CMainFrame::afterFirstFrame);
 }
