@@ -211,8 +211,13 @@ bool PgQuery::Next() {
 }
 
 PGconn* Connect(const std::string& uri) {
-  const char* const keys[] = {"dbname", "connect_timeout", "fallback_application_name", nullptr};
-  const char* const values[] = {uri.c_str(), "5", "kalvane-server", nullptr};
+  // Bounds on a database host that stops answering, so a worker is not
+  // held for the system's TCP time-outs; the URI's own settings, read
+  // last, win over them.
+  const char* const keys[] = {"connect_timeout",     "keepalives",       "keepalives_idle",
+                              "keepalives_interval", "keepalives_count", "tcp_user_timeout",
+                              "fallback_application_name", "dbname", nullptr};
+  const char* const values[] = {"5", "1", "30", "10", "3", "60000", "kalvane-server", uri.c_str(), nullptr};
   PGconn* c = PQconnectdbParams(keys, values, 1);
   // "already exists, skipping" at every start says nothing to an operator.
   PQsetNoticeProcessor(c, [](void*, const char*) {}, nullptr);
