@@ -1,6 +1,7 @@
 #include "server/ServerStore.h"
 
 #include <algorithm>
+#include <unordered_map>
 #include <atomic>
 #include <climits>
 
@@ -170,9 +171,9 @@ void LogItemLimit(int32_t owner, int64_t limit, const char* refused) {
 }
 
 
-// The upsert of one item row, its columns in kItemColumns order after
-// owner and changed.
-std::string WriteSql() {
+// The upsert of `rows` item rows, each with its columns in kItemColumns
+// order after owner and changed.
+std::string WriteSql(int rows = 1) {
   std::string set = "changed = excluded.changed";
   std::string cols = kItemColumns;
   for (size_t at = 0; at < cols.size();) {
@@ -182,10 +183,13 @@ std::string WriteSql() {
     if (col != "idx") set += ", " + col + " = excluded." + col;
     at = end + 2;
   }
-  std::string marks = "?";
-  for (int i = 1; i < 28; ++i) marks += ", ?";
-  return std::string("INSERT INTO items (owner, changed, ") + kItemColumns + ") VALUES (" + marks +
-         ") ON CONFLICT (owner, idx) DO UPDATE SET " + set;
+  std::string row = "(?";
+  for (int i = 1; i < 28; ++i) row += ", ?";
+  row += ")";
+  std::string values = row;
+  for (int r = 1; r < rows; ++r) values += ", " + row;
+  return std::string("INSERT INTO items (owner, changed, ") + kItemColumns + ") VALUES " + values +
+         " ON CONFLICT (owner, idx) DO UPDATE SET " + set;
 }
 
 // Runs body inside a write transaction; rolls back when it returns false
@@ -242,6 +246,59 @@ bool Write(Conn& c, int32_t owner, const ScheduleItem& it, int32_t flag, int64_t
   q->Int(2, changed);
   BindItem(*q, 3, it, flag);
   return q->Done();
+}
+
+// Where every statement crosses the network, an upload looks up and
+// writes this many rows per round trip.
+constexpr size_t kUploadBatch = 128;
+
+struct Stored {
+  int flag = -1;  // -1: no such row
+  DateTime updated = DateTime::Invalid();
+};
+
+// The stored flag and Updated of each of the owner's `indexes` (valid,
+// at most kUploadBatch of them); false when the database failed.
+bool StoredBatch(Conn& c, int32_t owner, const std::vector<int64_t>& indexes,
+                 std::unordered_map<int64_t, Stored>& out) {
+  // A join with the listed values, so each is one look-up in the
+  // (owner, idx) key; an IN list of parameters is tested row by row.
+  static const std::string sql = [] {
+    std::string rows = "(CAST(? AS BIGINT))";
+    for (size_t i = 1; i < kUploadBatch; ++i) rows += ", (CAST(? AS BIGINT))";
+    return "SELECT items.idx, syncflag, updated FROM (VALUES " + rows +
+           ") AS wanted(idx) JOIN items ON items.owner = ? AND items.idx = wanted.idx";
+  }();
+  if (indexes.empty()) return true;
+  auto q = c.Prepare(sql);
+  // One statement shape: a short batch repeats its last index (the join
+  // then gives its row more than once).
+  for (size_t i = 0; i < kUploadBatch; ++i) q->Int(static_cast<int>(i) + 1, indexes[std::min(i, indexes.size() - 1)]);
+  q->Int(static_cast<int>(kUploadBatch) + 1, owner);
+  for (int64_t idx : indexes) out.emplace(idx, Stored{});
+  while (q->Next()) out[q->ColInt(0)] = Stored{static_cast<int>(q->ColInt(1)), q->ColDate(2)};
+  return q->Finished();
+}
+
+// Writes each item with its flag: whole batches in one statement each,
+// the rest row by row. No Index may repeat.
+bool WriteBatch(Conn& c, int32_t owner, const std::vector<std::pair<ScheduleItem, int32_t>>& rows,
+                int64_t changed) {
+  static const std::string sql = WriteSql(static_cast<int>(kUploadBatch));
+  size_t at = 0;
+  for (; at + kUploadBatch <= rows.size(); at += kUploadBatch) {
+    auto q = c.Prepare(sql);
+    for (size_t k = 0; k < kUploadBatch; ++k) {
+      const int first = static_cast<int>(k) * 28 + 1;
+      q->Int(first, owner);
+      q->Int(first + 1, changed);
+      BindItem(*q, first + 2, rows[at + k].first, rows[at + k].second);
+    }
+    if (!q->Done()) return false;
+  }
+  for (; at < rows.size(); ++at)
+    if (!Write(c, owner, rows[at].first, rows[at].second, changed)) return false;
+  return true;
 }
 
 std::vector<ScheduleItem> Select(Conn& c, const std::string& where, int32_t owner, const DateTime* since) {
@@ -582,6 +639,7 @@ int ServerStore::ApplyUpload(int32_t owner, const ItemSource& source) {
   if (!c) return kUploadFailed;
   int applied = 0;
   bool over_limit = false;
+  const bool batched = impl_->engine->Shared();
   const bool ok = Transaction(*c, [&] {
     applied = 0;
     over_limit = false;
@@ -589,6 +647,53 @@ int ServerStore::ApplyUpload(int32_t owner, const ItemSource& source) {
     int64_t rows = Count(*c, owner);
     if (rows < 0) return false;
     const int64_t limit = impl_->item_limit.load();
+    if (batched) {
+      // The same rule as below, decided a batch at a time: one look-up and
+      // one write per batch instead of two round trips per record.
+      std::vector<ScheduleItem> batch;
+      const auto flush = [&] {
+        std::vector<int64_t> wanted;
+        std::unordered_map<int64_t, Stored> known;
+        for (const ScheduleItem& r : batch) {
+          const int64_t idx = r.Index.LinearSeconds();
+          if (known.emplace(idx, Stored{}).second) wanted.push_back(idx);
+        }
+        known.clear();
+        if (!StoredBatch(*c, owner, wanted, known)) return false;
+        std::vector<std::pair<ScheduleItem, int32_t>> writes;
+        std::unordered_map<int64_t, size_t> slot;
+        for (const ScheduleItem& r : batch) {
+          const bool deletion = r.SyncFlag == SyncDeleted;
+          const int64_t idx = r.Index.LinearSeconds();
+          Stored& st = known[idx];
+          if (st.flag >= 0) {
+            const bool newer = r.Updated > st.updated || !st.updated.IsValid();
+            const bool tie_delete = r.Updated == st.updated && deletion && st.flag != SyncDeleted;
+            if (!newer && !tie_delete) continue;
+          } else if (++rows > limit) {
+            over_limit = true;
+            return false;
+          }
+          const int32_t flag = deletion ? SyncDeleted : SyncClean;
+          st = Stored{flag, r.Updated};
+          if (auto it = slot.find(idx); it != slot.end())
+            writes[it->second] = {r, flag};
+          else {
+            slot.emplace(idx, writes.size());
+            writes.emplace_back(r, flag);
+          }
+          ++applied;
+        }
+        batch.clear();
+        return WriteBatch(*c, owner, writes, now);
+      };
+      const bool read = source([&](const ScheduleItem& r) {
+        if (!r.Index.IsValid()) return true;
+        batch.push_back(r);
+        return batch.size() < kUploadBatch || flush();
+      });
+      return read && flush();
+    }
     return source([&](const ScheduleItem& r) {
       if (!r.Index.IsValid()) return true;
       const bool deletion = r.SyncFlag == SyncDeleted;

@@ -224,6 +224,8 @@ int main(int argc, char** argv) {
   Figure("server_pg_errors", static_cast<double>(g_last_pg.errors));
   Figure("server_pg_vs_sqlite", PerSecond(g_last) > 0 ? PerSecond(g_last_pg) / PerSecond(g_last) : 0.0);
   Figure("server_pg_week_100k_ms", reporter.Ns("BM_ServerPgWeek100k/iterations:20/real_time") / 1e6);
+  Figure("server_upload_100k_s", reporter.Ns("BM_ServerUpload100k/iterations:1/real_time") / 1e9);
+  Figure("server_pg_upload_100k_s", reporter.Ns("BM_ServerPgUpload100k/iterations:1/real_time") / 1e9);
   benchmark::Shutdown();
   return r.setup_ok ? 0 : 1;
 }

@@ -242,6 +242,29 @@ TEST(ServerSession, UploadAppliesLastWriterOnUpdated) {
   EXPECT_EQ(got->Subject, "newer");
   EXPECT_EQ(got->SyncFlag, SyncClean) << "stored as clean whatever flag the client sent";
   EXPECT_EQ(f.store.FindItem(f.taro, Item(2).Index)->Subject, "brand new");
+
+  // One upload naming items twice, over more records than one round trip
+  // carries: next to each other, and far apart. Each ends as the newer of
+  // its two versions, stored once.
+  std::vector<ScheduleItem> firsts, seconds, many;
+  for (int k = 0; k < 150; ++k) {
+    ScheduleItem a = Item(100 + k, "first");
+    a.Updated = D(2004, 8, 11);
+    ScheduleItem b = a;
+    b.Subject = "second";
+    b.Updated = a.Updated.AddSeconds(k % 2 ? 60 : -60);
+    firsts.push_back(a);
+    seconds.push_back(b);
+  }
+  for (int k = 0; k < 150; ++k) {
+    many.push_back(firsts[k]);
+    if (k < 40) many.push_back(seconds[k]);
+  }
+  many.insert(many.end(), seconds.begin() + 40, seconds.end());
+  upload(many);
+  for (int k = 0; k < 150; ++k)
+    ASSERT_EQ(f.store.FindItem(f.taro, Item(100 + k).Index)->Subject, k % 2 ? "second" : "first") << k;
+  EXPECT_EQ(f.store.ItemCount(f.taro), 152);
 }
 
 // The bytes a client sends for each vector are taken by the server as the
