@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <unordered_map>
+#include <unordered_set>
 #include <atomic>
 #include <climits>
 
@@ -246,6 +247,16 @@ bool Write(Conn& c, int32_t owner, const ScheduleItem& it, int32_t flag, int64_t
   q->Int(2, changed);
   BindItem(*q, 3, it, flag);
   return q->Done();
+}
+
+// Whether an uploaded record replaces the stored row of its Index: the
+// newer Updated wins. The client keeps Updated when it deletes, so a
+// deletion of the stored version arrives with the same time and must
+// still win.
+bool UploadWins(const ScheduleItem& r, int stored_flag, const DateTime& stored_updated) {
+  const bool newer = r.Updated > stored_updated || !stored_updated.IsValid();
+  const bool tie_delete = r.Updated == stored_updated && r.SyncFlag == SyncDeleted && stored_flag != SyncDeleted;
+  return newer || tie_delete;
 }
 
 // Where every statement crosses the network, an upload looks up and
@@ -653,12 +664,10 @@ int ServerStore::ApplyUpload(int32_t owner, const ItemSource& source) {
       std::vector<ScheduleItem> batch;
       const auto flush = [&] {
         std::vector<int64_t> wanted;
+        std::unordered_set<int64_t> listed;
+        for (const ScheduleItem& r : batch)
+          if (listed.insert(r.Index.LinearSeconds()).second) wanted.push_back(r.Index.LinearSeconds());
         std::unordered_map<int64_t, Stored> known;
-        for (const ScheduleItem& r : batch) {
-          const int64_t idx = r.Index.LinearSeconds();
-          if (known.emplace(idx, Stored{}).second) wanted.push_back(idx);
-        }
-        known.clear();
         if (!StoredBatch(*c, owner, wanted, known)) return false;
         std::vector<std::pair<ScheduleItem, int32_t>> writes;
         std::unordered_map<int64_t, size_t> slot;
@@ -667,9 +676,7 @@ int ServerStore::ApplyUpload(int32_t owner, const ItemSource& source) {
           const int64_t idx = r.Index.LinearSeconds();
           Stored& st = known[idx];
           if (st.flag >= 0) {
-            const bool newer = r.Updated > st.updated || !st.updated.IsValid();
-            const bool tie_delete = r.Updated == st.updated && deletion && st.flag != SyncDeleted;
-            if (!newer && !tie_delete) continue;
+            if (!UploadWins(r, st.flag, st.updated)) continue;
           } else if (++rows > limit) {
             over_limit = true;
             return false;
@@ -701,11 +708,7 @@ int ServerStore::ApplyUpload(int32_t owner, const ItemSource& source) {
       const int flag = StoredFlag(*c, owner, r.Index, &stored_updated);
       if (flag == -2) return false;
       if (flag >= 0) {
-        // The client keeps Updated when it deletes, so a deletion of the
-        // stored version arrives with the same time and must still win.
-        const bool newer = r.Updated > stored_updated || !stored_updated.IsValid();
-        const bool tie_delete = r.Updated == stored_updated && deletion && flag != SyncDeleted;
-        if (!newer && !tie_delete) return true;
+        if (!UploadWins(r, flag, stored_updated)) return true;
       } else if (++rows > limit) {
         over_limit = true;
         return false;

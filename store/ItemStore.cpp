@@ -432,7 +432,7 @@ struct ItemStore::Impl {
   Stmt purge_select, purge_delete;
   Stmt settings_read, settings_write, touch, unsent_count;
   Stmt users_read, users_clear, users_add;
-  Stmt near_rows, alarmed_rows, near_count, alarmed_count;
+  Stmt near_count, alarmed_count;
   Stmt near_shapes, alarmed_shapes, row_at;
   Stmt imported_find, imported_put;
 
@@ -460,7 +460,7 @@ struct ItemStore::Impl {
     for (Stmt* s : {&begin, &commit, &rollback, &walk, &keys, &find_number, &find_text, &index_run,
                     &insert, &update, &mark_deleted, &set_flag, &purge_select, &purge_delete,
                     &settings_read, &settings_write, &touch, &unsent_count, &users_read, &users_clear, &users_add,
-                    &near_rows, &alarmed_rows, &near_count, &alarmed_count, &imported_find,
+                    &near_count, &alarmed_count, &imported_find,
                     &imported_put, &near_shapes, &alarmed_shapes, &row_at}) {
       s->Finalize();
       if (s->SawDamage()) clean = false;
@@ -554,11 +554,7 @@ struct ItemStore::Impl {
 
   // The statements that name the load indexes, once they exist.
   bool PrepareIndexed() {
-    const std::string cols = kItemColumns;
-    return near_rows.Prepare(db, NearRowsQuery(cols)) &&
-           alarmed_rows.Prepare(db, "SELECT rowid," + cols + " FROM \"MySelf\" WHERE rowid IN (" +
-                                        kAlarmedRows + ") ORDER BY rowid") &&
-           near_shapes.Prepare(db, NearRowsQuery(kShapeColumns)) &&
+    return near_shapes.Prepare(db, NearRowsQuery(kShapeColumns)) &&
            alarmed_shapes.Prepare(db, std::string("SELECT rowid,") + kShapeColumns +
                                           " FROM \"MySelf\" WHERE rowid IN (" + kAlarmedRows +
                                           ") ORDER BY rowid") &&
@@ -735,19 +731,6 @@ struct ItemStore::Impl {
   }
 
   // Runs a row query of the load and hands each row on; false on an error.
-  bool VisitRows(const Stmt& s, const std::function<void(ScheduleItem&)>& visit,
-                 const std::function<void(sqlite3_stmt*)>& bind) {
-    Use u(s);
-    if (bind) bind(*u);
-    ScheduleItem it;
-    int rc;
-    while ((rc = sqlite3_step(*u)) == SQLITE_ROW) {
-      ReadItem(*u, it);
-      visit(it);
-    }
-    return rc == SQLITE_DONE;
-  }
-
   bool VisitShapes(const Stmt& s, const ShapeVisitor& visit,
                    const std::function<void(sqlite3_stmt*)>& bind) {
     Use u(s);
@@ -1157,20 +1140,6 @@ bool NearBand(const DateTime& from, const DateTime& to, double& lo, double& hi) 
 
 }  // namespace
 
-int ItemStore::ReadRowsNear(const DateTime& from, const DateTime& to,
-                            const std::function<void(ScheduleItem&)>& visit) {
-  double lo = 0, hi = 0;
-  if (!IsOpen() || !NearBand(from, to, lo, hi)) return 0;
-  try {
-    return impl_->VisitRows(impl_->near_rows, visit, [&](sqlite3_stmt* st) {
-      sqlite3_bind_double(st, 1, lo);
-      sqlite3_bind_double(st, 2, hi);
-    }) ? 1 : 0;
-  } catch (...) {
-    return 0;
-  }
-}
-
 int ItemStore::ReadShapesNear(const DateTime& from, const DateTime& to, const ShapeVisitor& visit) {
   double lo = 0, hi = 0;
   if (!IsOpen() || !NearBand(from, to, lo, hi)) return 0;
@@ -1242,15 +1211,6 @@ int64_t ItemStore::CountAlarmedRows() {
     return impl_->Count(impl_->alarmed_count, {});
   } catch (...) {
     return -1;
-  }
-}
-
-int ItemStore::ReadAlarmedRows(const std::function<void(ScheduleItem&)>& visit) {
-  if (!IsOpen()) return 0;
-  try {
-    return impl_->VisitRows(impl_->alarmed_rows, visit, {}) ? 1 : 0;
-  } catch (...) {
-    return 0;
   }
 }
 

@@ -127,27 +127,24 @@ class ItemStore {
   // Reads for the calendar's load that visit only the rows that can
   // matter, in table order; a visited row may still not qualify, but no
   // qualifying row is left out. 0 when the question cannot be answered
-  // from the indexes (the caller walks the table then). The visitor may
-  // take the row it is handed.
+  // from the indexes (the caller walks the table then). Each row comes
+  // with only what the calendar draws and rings by: its shape, its row,
+  // and whether it names a program (Execute). The visitor may take the
+  // shape it is handed.
+  using ShapeVisitor = std::function<void(ItemShape&, Bookmark row, bool runs)>;
   // Rows that can meet [from, to) (Start before `to`, End at or after
   // `from`) and every row that can repeat.
-  int ReadRowsNear(const DateTime& from, const DateTime& to,
-                   const std::function<void(ScheduleItem&)>& visit);
+  int ReadShapesNear(const DateTime& from, const DateTime& to, const ShapeVisitor& visit);
   // Every row whose Alarm can read as 0 or more.
-  int ReadAlarmedRows(const std::function<void(ScheduleItem&)>& visit);
+  int ReadAlarmedShapes(const ShapeVisitor& visit);
   // At least as many rows as the two reads above would visit now (and not
   // many more), to make room for them at once; -1 when the indexes cannot
   // tell.
   int64_t CountRowsNear(const DateTime& from, const DateTime& to);
-  // The same rows with only what the calendar draws and rings by: the
-  // shape, the row, and whether the row names a program (Execute).
-  using ShapeVisitor = std::function<void(ItemShape&, Bookmark row, bool runs)>;
-  int ReadShapesNear(const DateTime& from, const DateTime& to, const ShapeVisitor& visit);
-  int ReadAlarmedShapes(const ShapeVisitor& visit);
+  int64_t CountAlarmedRows();
   // The whole item of a row read by the shapes: 1 read, 0 when the row is
   // gone or now holds another Index, -1 when it cannot be read.
   int ReadItemAt(Bookmark row, const DateTime& index, ScheduleItem& out);
-  int64_t CountAlarmedRows();
   // Changes not yet confirmed by the server: pending and resent rows, and
   // tombstones made since the last upload; -1 when it cannot be read.
   int64_t CountUnsent();

@@ -170,8 +170,8 @@ TEST(StoreLoad, IndexedLoadAgreesWithTheFullWalkOnRandomStores) {
       // The room made beforehand holds every row read, and not many more.
       const load::Window w = load::WindowOf(indexed);
       int64_t near = 0, alarmed = 0;
-      const bool indexable = store.ReadRowsNear(w.start, w.end, [&](ScheduleItem&) { ++near; });
-      ASSERT_EQ(store.ReadAlarmedRows([&](ScheduleItem&) { ++alarmed; }), 1);
+      const bool indexable = store.ReadShapesNear(w.start, w.end, [&](ItemShape&, int64_t, bool) { ++near; });
+      ASSERT_EQ(store.ReadAlarmedShapes([&](ItemShape&, int64_t, bool) { ++alarmed; }), 1);
       const int64_t room = store.CountRowsNear(w.start, w.end);
       if (indexable) {
         EXPECT_GE(room, near);
@@ -187,10 +187,10 @@ TEST(StoreLoad, IndexedLoadAgreesWithTheFullWalkOnRandomStores) {
     EXPECT_GT(nonempty, 30);
     // The comparison is of the indexed reading, not of the fallback.
     int visited = 0;
-    EXPECT_EQ(store.ReadRowsNear(D(2005, 2, 20), D(2005, 4, 10), [&](ScheduleItem&) { ++visited; }), 1);
+    EXPECT_EQ(store.ReadShapesNear(D(2005, 2, 20), D(2005, 4, 10), [&](ItemShape&, int64_t, bool) { ++visited; }), 1);
     EXPECT_GT(visited, 0);
     EXPECT_LT(visited, rows / 2);
-    EXPECT_EQ(store.ReadRowsNear(D(1900, 1, 5), D(1900, 2, 10), [](ScheduleItem&) {}), 0);
+    EXPECT_EQ(store.ReadShapesNear(D(1900, 1, 5), D(1900, 2, 10), [](ItemShape&, int64_t, bool) {}), 0);
   }
 }
 
