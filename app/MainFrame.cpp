@@ -8,7 +8,6 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QPointer>
-#include <QRegularExpression>
 #include <QSettings>
 #include <QStatusBar>
 #include <QToolBar>
@@ -58,7 +57,12 @@ class NotYetOps final : public ItemOperations {
 // "印刷(&P)..." -> "印刷": for tool tips.
 QString PlainText(const char* menu_text) {
   QString t = U(menu_text);
-  t.remove(QRegularExpression(QStringLiteral("\\(&.\\)")));
+  for (qsizetype at = 0; (at = t.indexOf(QStringLiteral("(&"), at)) >= 0;) {
+    if (at + 3 < t.size() && t[at + 3] == u')')
+      t.remove(at, 4);
+    else
+      at += 2;
+  }
   t.remove(QStringLiteral("..."));
   return t.trimmed();
 }
@@ -129,7 +133,9 @@ CMainFrame::CMainFrame(CCalenderDoc* doc, QWidget* parent)
       commands_(state_, host_, [this] { return reload(); }),
       not_yet_ops_(std::make_unique<NotYetOps>(*this)) {
   setWindowTitle(QStringLiteral("Kalvane"));
-  setWindowIcon(ApplicationIcon());
+  // The application's icon when it has one: the images are drawn once.
+  setWindowIcon(QGuiApplication::windowIcon().isNull() ? ApplicationIcon()
+                                                       : QGuiApplication::windowIcon());
   view_ = new CCalenderView(state_, host_, this);
   view_->setItemOperations(not_yet_ops_.get());
   view_->setViewCommands(&commands_);
@@ -306,17 +312,31 @@ bool CMainFrame::openUserStore(const std::string& program_path) {
   std::string user, server, password;
   int32_t port = 0;
   DateTime last_update;
+  password_put_off_ = false;
   if (store_.ReadSettings(user, server, port, password, last_update)) {
     conn.UserName = user;
     conn.ServerName = server;
     conn.ServerPort = port;
     password_column_ = password;
-    const std::optional<std::string> pw =
-        password_source_ ? password_source_(password) : std::optional<std::string>(password);
-    conn.Password = pw.value_or(std::string());
-    conn.PasswordUnreadable = !pw.has_value();
+    // Without a server nobody signs in: the desktop's secret service (a
+    // session bus, perhaps an unlock prompt) waits until someone asks.
+    conn.Password.clear();
+    conn.PasswordUnreadable = false;
+    password_put_off_ = true;
+    if (port != 0 && !server.empty()) readPasswordIfPutOff();
   }
   return true;
+}
+
+void CMainFrame::readPasswordIfPutOff() {
+  if (!password_put_off_) return;
+  password_put_off_ = false;
+  ConnectionState& conn = GlobalConnection();
+  const std::optional<std::string> pw = password_source_
+                                            ? password_source_(password_column_)
+                                            : std::optional<std::string>(password_column_);
+  conn.Password = pw.value_or(std::string());
+  conn.PasswordUnreadable = !pw.has_value();
 }
 
 bool CMainFrame::finishStoreOpening() {

@@ -57,13 +57,16 @@ class CMainFrame : public QMainWindow {
   void setOtherUsersLayout(OtherUsersLayout* layout);
 
   // Turns the settings row's Password column into the password to sign in
-  // with (it may live elsewhere); start-up calls it once the store is open.
+  // with (it may live elsewhere); start-up calls it once the store is open
+  // when a server is set, else the first time the password is wanted.
   // Nothing when it cannot be read now: then no sign-in is tried, the user
   // is told once, and each minute tick reads again.
   void setPasswordSource(
       std::function<std::optional<std::string>(const std::string& column)> source) {
     password_source_ = std::move(source);
   }
+  // Reads the password now if start-up left it (no server was set).
+  void readPasswordIfPutOff();
 
   // Called once a minute by timer 1, never before start-up has finished,
   // never during a server call and never while the previous call has not
@@ -160,6 +163,7 @@ class CMainFrame : public QMainWindow {
   std::function<void()> minute_tick_;
   std::function<std::optional<std::string>(const std::string&)> password_source_;
   std::string password_column_;
+  bool password_put_off_ = false;
   bool ticking_ = false;
   bool tick_pending_ = false;
   bool close_pending_ = false;

@@ -97,7 +97,10 @@ void WireGroupSide(CMainFrame& frame) {
       [side](const std::string& column) { return side->Keeper().Load(column); });
   frame.host().setRepaintRoute([side] { side->RequestRepaint(); });
   frame.setCommandHandler(Command::ServerSettings,
-                          [side] { side->Commands().EditServerSettings(); });
+                          [side, &frame] {
+                            frame.readPasswordIfPutOff();
+                            side->Commands().EditServerSettings();
+                          });
   frame.setCommandHandler(Command::ReferenceUsers,
                           [side] { side->Commands().ChooseReferenceUsers(); });
   frame.setCommandHandler(Command::OtherUsers, [&frame] { frame.viewCommands().OtherUsers(); });

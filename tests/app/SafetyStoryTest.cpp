@@ -7,6 +7,7 @@
 
 #include <QAbstractButton>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QStatusBar>
 #include <QTest>
@@ -17,6 +18,7 @@
 #include "app/CalenderDoc.h"
 #include "app/CalenderView.h"
 #include "app/MainFrame.h"
+#include "app/dialogs/ServerSetDlg.h"
 #include "app/shell/SettingsApprovals.h"
 #include "app/ui/MessageBox.h"
 #include "app/ui/QtText.h"
@@ -193,6 +195,43 @@ TEST(Story, APasswordTheSecretServiceCannotGiveIsNeverSentEmpty) {
   EXPECT_TRUE(ui::MessageBox::takeShownTexts().isEmpty());
   EXPECT_GE(reads, 3);
   server.server->Stop();
+}
+
+TEST(Story, WithoutAServerTheSecretServiceWaitsUntilTheSettingsOpen) {
+  test::ScratchHome home(D(2005, 3, 9, 10, 0, 0));
+  {
+    ItemStore store;
+    ASSERT_TRUE(home.NewStore(store, "taro", 0, ""));
+  }
+  int reads = 0;
+  CCalenderDoc doc;
+  CMainFrame f(&doc);
+  WireCommands(f);
+  f.setPasswordSource([&](const std::string&) -> std::optional<std::string> {
+    ++reads;
+    return std::string("pw-taro");
+  });
+  ASSERT_TRUE(f.openUserStore(home.ProgramPath()));
+  f.show();
+  f.finishStartup();
+  f.onMinuteTimer();
+  // Nobody signs in: no session bus, no unlock prompt before the calendar.
+  EXPECT_EQ(reads, 0);
+  EXPECT_TRUE(ui::MessageBox::takeShownTexts().isEmpty());
+
+  // The settings show the kept password, read once now.
+  QStringList shown;
+  test::ModalScript dialogs;
+  for (int i = 0; i < 2; ++i)
+    dialogs.then<ui::ServerSetDlg>([&](ui::ServerSetDlg* dlg) {
+      shown << dlg->findChild<QLineEdit*>("password")->text();
+      dlg->reject();
+    });
+  f.runCommand(Command::ServerSettings);
+  f.runCommand(Command::ServerSettings);
+  EXPECT_TRUE(dialogs.done());
+  EXPECT_EQ(shown, QStringList({QStringLiteral("pw-taro"), QStringLiteral("pw-taro")}));
+  EXPECT_EQ(reads, 1);
 }
 
 }  // namespace
