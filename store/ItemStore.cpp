@@ -877,7 +877,10 @@ int ItemStore::Open(const std::string& path, bool defer_check) {
     s.path_opening = path;
     // Reading may start before the check when the file already has what the
     // reads use (an older file gets its indexes at the check).
-    if (ok && defer_check && s.PrepareIndexed()) {
+    // The reads before the check are the first frame's single pass over its
+    // rows; only the indexes' inner pages are met twice, so a small cache
+    // does. The check's settings give the running program its larger one.
+    if (ok && defer_check && s.PrepareIndexed() && Exec(s.db, "PRAGMA cache_size=-256")) {
       s.unchecked = true;
       s.path = path;
       return 1;
