@@ -7,6 +7,7 @@
 // copy of one of them.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
+#include <malloc.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -140,7 +141,7 @@ void PrintResidentByMapping() {
   std::vector<std::pair<double, std::string>> top;
   for (const auto& [n, v] : kb) top.emplace_back(v, n);
   std::sort(top.rbegin(), top.rend());
-  for (size_t i = 0; i < top.size() && i < 25; ++i)
+  for (size_t i = 0; i < top.size(); ++i)
     std::fprintf(stderr, "%8.0f kB  %s\n", top[i].first, top[i].second.c_str());
 }
 
@@ -155,7 +156,12 @@ int ChildMain(int argc, char** argv) {
   QObject::connect(f.view(), &CCalenderView::framePainted, [&] {
     const long long at = static_cast<long long>(MonotonicNs());
     std::printf("first_paint_ns %lld rss_mb %.1f\n", at, ResidentMb());
-    if (std::getenv("KV_APP_BENCH_SMAPS")) PrintResidentByMapping();
+    if (std::getenv("KV_APP_BENCH_SMAPS")) {
+      PrintResidentByMapping();
+      const struct mallinfo2 mi = mallinfo2();
+      std::fprintf(stderr, "malloc: heap %zu kB in use %zu kB free %zu kB mapped %zu kB\n",
+                   mi.arena / 1024, mi.uordblks / 1024, mi.fordblks / 1024, mi.hblkhd / 1024);
+    }
     std::fflush(stdout);
     f.close();
     qt.quit();
