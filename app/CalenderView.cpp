@@ -20,9 +20,11 @@
 
 namespace kv::app {
 
-// Selection feedback onto the last frame. Each call paints and lets go at
-// once, so an item dialog opened by a double-click never finds the image
-// held by a painter.
+constexpr size_t kMaxFeedbackOps = 4096;
+
+// Selection feedback onto the last frame: each call joins the frame's
+// drawing at once and asks for a paint, so it shows even while a dialog
+// opened by a double-click is up.
 class CCalenderView::Feedback final : public Surface {
  public:
   explicit Feedback(CCalenderView& v) : v_(v) {}
@@ -35,39 +37,32 @@ class CCalenderView::Feedback final : public Surface {
   }
   bool IsPrinting() const override { return false; }
   void SetTransparentBackground() override {}
-  void FillRect(const Rect& r, Color c) override {
-    With([&](QtSurface& s) { s.FillRect(r, c); });
-  }
+  void FillRect(const Rect& r, Color c) override { Keep([&] { calls_.FillRect(r, c); }); }
   void Frame3D(const Rect& r, Color a, Color b) override {
-    With([&](QtSurface& s) { s.Frame3D(r, a, b); });
+    Keep([&] { calls_.Frame3D(r, a, b); });
   }
-  void InvertRect(const Rect& r) override {
-    With([&](QtSurface& s) { s.InvertRect(r); });
-  }
+  void InvertRect(const Rect& r) override { Keep([&] { calls_.InvertRect(r); }); }
   void DrawBitmap(int id, int x, int y, int w, int h) override {
-    With([&](QtSurface& s) { s.DrawBitmap(id, x, y, w, h); });
+    Keep([&] { calls_.DrawBitmap(id, x, y, w, h); });
   }
-  void SetTextColor(Color c) override { color_ = c; }
+  void SetTextColor(Color c) override { calls_.SetTextColor(c); }
   void DrawText(const std::string& t, const Rect& r, TextAlign a) override {
-    With([&](QtSurface& s) {
-      s.SetTextColor(color_);
-      s.DrawText(t, r, a);
-    });
+    Keep([&] { calls_.DrawText(t, r, a); });
   }
 
  private:
   template <class F>
-  void With(F f) {
-    if (v_.backing_.isNull()) return;
-    {
-      QPainter p(&v_.backing_);
-      QtSurface s(p, false);
-      f(s);
-    }
+  void Keep(F f) {
+    if (!v_.HasFrame()) return;
+    f();
+    for (SurfaceOp& op : calls_.TakeOps()) v_.frame_.push_back(std::move(op));
+    // A day of clicks without a fresh layout must not grow the list
+    // without end: past a bound the next paint lays the page out again.
+    if (v_.frame_.size() > v_.frame_layout_ops_ + kMaxFeedbackOps) v_.dirty_ = true;
     v_.update();
   }
   CCalenderView& v_;
-  Color color_ = kBlack;
+  RecordingSurface calls_;
 };
 
 CCalenderView::CCalenderView(ViewState& state, ViewHost& host, QWidget* parent)
@@ -94,28 +89,51 @@ bool CCalenderView::CanLayout() const {
   return state_.DrawEnabled == 1 && !ServerCall::Running();
 }
 
-void CCalenderView::Render() {
-  const qreal dpr = devicePixelRatioF();
-  // The last frame's image is drawn over while its size still fits.
-  if (backing_.isNull() || backing_.size() != size() * dpr || backing_.devicePixelRatio() != dpr) {
-    backing_ = QImage(size() * dpr, QImage::Format_RGB32);
-    backing_.setDevicePixelRatio(dpr);
-  }
-  backing_.fill(palette().color(QPalette::Base));
-  {
-    QPainter p(&backing_);
-    QtSurface s(p, false);
-    PaintView(state_, s, Rect{0, 0, width(), height()}, host_, other_users_);
-  }
+void CCalenderView::Layout(QPainter& p) {
+  p.fillRect(rect(), palette().color(QPalette::Base));
+  QtSurface screen(p, false);
+  const Rect area{0, 0, width(), height()};
+  // What falls outside the widget is drawn nowhere and not kept.
+  RecordingSurface kept(screen, area);
+  PaintView(state_, kept, area, host_, other_users_);
+  frame_ = kept.TakeOps();
+  frame_layout_ops_ = frame_.size();
+  frame_size_ = size();
+  frame_dpr_ = devicePixelRatioF();
   dirty_ = false;
   ++layout_runs_;
+}
+
+void CCalenderView::Replay(QPainter& p, const QSize& widget) const {
+  const QColor base = palette().color(QPalette::Base);
+  p.fillRect(QRect(QPoint(0, 0), widget), base);
+  if (!HasFrame()) return;
+  {
+    QtSurface s(p, false);
+    kv::Replay(frame_, s);
+  }
+  // A widget grown since the layout: the new part stays blank.
+  if (frame_size_.width() < widget.width())
+    p.fillRect(frame_size_.width(), 0, widget.width() - frame_size_.width(), widget.height(), base);
+  if (frame_size_.height() < widget.height())
+    p.fillRect(0, frame_size_.height(), frame_size_.width(), widget.height() - frame_size_.height(),
+               base);
+}
+
+QImage CCalenderView::frameImage() const {
+  if (!HasFrame()) return {};
+  QImage img(frame_size_ * frame_dpr_, QImage::Format_RGB32);
+  img.setDevicePixelRatio(frame_dpr_);
+  QPainter p(&img);
+  Replay(p, frame_size_);
+  return img;
 }
 
 bool CCalenderView::event(QEvent* e) {
   if (e->type() != QEvent::ToolTip) return QWidget::event(e);
   const auto* help = static_cast<QHelpEvent*>(e);
   HiddenHoliday hidden;
-  if (state_.DrawEnabled == 1 && !backing_.isNull())
+  if (state_.DrawEnabled == 1 && HasFrame())
     hidden = HiddenHolidayAt(state_, help->pos().x(), help->pos().y(), true);
   if (hidden.name.empty()) {
     QToolTip::hideText();
@@ -129,32 +147,19 @@ bool CCalenderView::event(QEvent* e) {
 }
 
 void CCalenderView::paintEvent(QPaintEvent*) {
-  const qreal dpr = devicePixelRatioF();
-  const bool resized =
-      backing_.isNull() || backing_.size() != size() * dpr || backing_.devicePixelRatio() != dpr;
-  bool fresh = false;
-  if (CanLayout() && (dirty_ || resized)) {
-    Render();
-    fresh = true;
-  }
+  const bool resized = !HasFrame() || frame_size_ != size() || frame_dpr_ != devicePixelRatioF();
+  const bool fresh = CanLayout() && (dirty_ || resized);
   QPainter p(this);
-  const QColor base = palette().color(QPalette::Base);
-  if (backing_.isNull()) {
-    p.fillRect(rect(), base);
-  } else {
-    p.drawImage(0, 0, backing_);
-    // A window grown since the last frame: the new part stays blank.
-    const QSize shown = backing_.size() / backing_.devicePixelRatio();
-    if (shown.width() < width()) p.fillRect(shown.width(), 0, width() - shown.width(), height(), base);
-    if (shown.height() < height())
-      p.fillRect(0, shown.height(), shown.width(), height() - shown.height(), base);
-  }
+  if (fresh)
+    Layout(p);
+  else
+    Replay(p, size());
   p.end();
   if (fresh) emit framePainted();
 }
 
 void CCalenderView::mousePressEvent(QMouseEvent* e) {
-  if (e->button() != Qt::LeftButton || state_.DrawEnabled != 1 || backing_.isNull()) {
+  if (e->button() != Qt::LeftButton || state_.DrawEnabled != 1 || !HasFrame()) {
     QWidget::mousePressEvent(e);
     return;
   }
@@ -164,7 +169,7 @@ void CCalenderView::mousePressEvent(QMouseEvent* e) {
 }
 
 void CCalenderView::mouseDoubleClickEvent(QMouseEvent* e) {
-  if (e->button() != Qt::LeftButton || state_.DrawEnabled != 1 || backing_.isNull() || !ops_) {
+  if (e->button() != Qt::LeftButton || state_.DrawEnabled != 1 || !HasFrame() || !ops_) {
     QWidget::mouseDoubleClickEvent(e);
     return;
   }
@@ -174,7 +179,7 @@ void CCalenderView::mouseDoubleClickEvent(QMouseEvent* e) {
 }
 
 void CCalenderView::keyPressEvent(QKeyEvent* e) {
-  if (state_.DrawEnabled != 1 || backing_.isNull() || !ops_ || !nav_ ||
+  if (state_.DrawEnabled != 1 || !HasFrame() || !ops_ || !nav_ ||
       (e->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))) {
     QWidget::keyPressEvent(e);
     return;

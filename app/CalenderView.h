@@ -1,10 +1,14 @@
 #pragma once
-// The calendar view: paints the layout of the current mode into a backing
-// image and shows it; presses and double-clicks go to the hit testing,
-// whose feedback is drawn straight onto that image.
+// The calendar view: paints the layout of the current mode straight onto
+// the window and keeps what it drew as a list of drawing calls, not as
+// pixels. Presses and double-clicks go to the hit testing, whose feedback
+// joins that list; a paint with no fresh layout draws the list again.
 #include <QImage>
 #include <QWidget>
 #include <memory>
+#include <vector>
+
+#include "view/RecordingSurface.h"
 
 #include "view/Layouts.h"
 #include "view/Navigation.h"
@@ -40,8 +44,9 @@ class CCalenderView : public QWidget {
   // Printer settings shared by the three commands.
   QPrinter& printer();
 
-  // The last drawn frame (device pixels).
-  const QImage& frameImage() const { return backing_; }
+  // The last drawn frame with its feedback since (device pixels); null
+  // before the first.
+  QImage frameImage() const;
   // How many times the layouts have run for the screen.
   int layoutRuns() const { return layout_runs_; }
 
@@ -63,14 +68,23 @@ class CCalenderView : public QWidget {
  private:
   class Feedback;
   bool CanLayout() const;
-  void Render();
+  bool HasFrame() const { return frame_size_.isValid(); }
+  // Runs the layouts onto p and keeps their drawing.
+  void Layout(QPainter& p);
+  // The kept drawing, clear of the part of the widget it never covered.
+  void Replay(QPainter& p, const QSize& widget) const;
 
   ViewState& state_;
   ViewHost& host_;
   ItemOperations* ops_ = nullptr;
   ViewCommands* nav_ = nullptr;
   OtherUsersLayout* other_users_ = nullptr;
-  QImage backing_;
+  // The last layout's drawing calls and the feedback drawn onto it since,
+  // with the size and pixel ratio it was laid out at.
+  std::vector<SurfaceOp> frame_;
+  size_t frame_layout_ops_ = 0;
+  QSize frame_size_;
+  qreal frame_dpr_ = 1;
   bool dirty_ = true;
   int layout_runs_ = 0;
   int idle_hook_ = 0;

@@ -4,6 +4,7 @@
 #include <QHash>
 #include <QImage>
 #include <QPaintEngine>
+#include <QWidget>
 
 #include "app/ui/QtText.h"
 #include "view/Resources.h"
@@ -51,13 +52,15 @@ QtSurface::QtSurface(QPainter& painter, bool printing, const QFont& font)
   // On the screen's image, text wholly outside it is not shaped at all: a
   // week can have hundreds of all-day lines below the window's foot.
   QPaintDevice* dev = painter.device();
-  if (dev && dev->devType() == QInternal::Image) {
-    const auto* img = static_cast<const QImage*>(dev);
+  QSizeF shown;
+  if (dev && dev->devType() == QInternal::Image)
+    shown = static_cast<const QImage*>(dev)->deviceIndependentSize();
+  else if (dev && dev->devType() == QInternal::Widget)
+    shown = static_cast<const QWidget*>(dev)->size();
+  if (!shown.isEmpty()) {
     bool invertible = false;
     const QTransform to_logical = p_.combinedTransform().inverted(&invertible);
-    if (invertible)
-      visible_ =
-          to_logical.mapRect(QRectF(QPointF(0, 0), img->deviceIndependentSize())).toAlignedRect();
+    if (invertible) visible_ = to_logical.mapRect(QRectF(QPointF(0, 0), shown)).toAlignedRect();
   }
 }
 

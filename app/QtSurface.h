@@ -1,6 +1,6 @@
 #pragma once
-// The layouts' drawing surface on a QPainter: the screen's backing image,
-// a printer page or a PDF. Coordinates are the painter's logical units.
+// The layouts' drawing surface on a QPainter: the window, an image, a
+// printer page or a PDF. Coordinates are the painter's logical units.
 #include <QFont>
 #include <QFontMetrics>
 #include <QPainter>

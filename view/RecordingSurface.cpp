@@ -2,6 +2,44 @@
 
 namespace kv {
 
+namespace {
+
+bool Meets(const Rect& a, const Rect& b) {
+  return a.left < b.right && b.left < a.right && a.top < b.bottom && b.top < a.bottom;
+}
+
+void Draw(const SurfaceOp& op, Surface& s) {
+  switch (op.kind) {
+    case SurfaceOp::Transparent: s.SetTransparentBackground(); break;
+    case SurfaceOp::Fill: s.FillRect(op.rect, op.color); break;
+    case SurfaceOp::Frame: s.Frame3D(op.rect, op.color, op.color2); break;
+    case SurfaceOp::Invert: s.InvertRect(op.rect); break;
+    case SurfaceOp::Bitmap:
+      s.DrawBitmap(op.id, op.rect.left, op.rect.top, op.rect.right - op.rect.left,
+                   op.rect.bottom - op.rect.top);
+      break;
+    case SurfaceOp::TextColor: s.SetTextColor(op.color); break;
+    case SurfaceOp::Text:
+      s.SetTextColor(op.color);
+      s.DrawText(op.text, op.rect, op.align);
+      break;
+  }
+}
+
+}  // namespace
+
+void RecordingSurface::Push(SurfaceOp op) {
+  if (through_) Draw(op, *through_);
+  if (!recording_) return;
+  const bool placed = op.kind != SurfaceOp::Transparent && op.kind != SurfaceOp::TextColor;
+  if (placed && keep_ && !Meets(op.rect, *keep_)) return;
+  ops_.push_back(std::move(op));
+}
+
+void Replay(const std::vector<SurfaceOp>& ops, Surface& s) {
+  for (const SurfaceOp& op : ops) Draw(op, s);
+}
+
 void RecordingSurface::FillRect(const Rect& r, Color c) {
   SurfaceOp op(SurfaceOp::Fill);
   op.rect = r;

@@ -1,6 +1,8 @@
 #pragma once
-// A surface that records every call, with fixed text metrics, for tests
-// and benchmarks.
+// A surface that records every call: with fixed text metrics for tests
+// and benchmarks, or passing each call on to a real surface so that what
+// it drew can be drawn again later.
+#include <optional>
 #include <vector>
 
 #include "view/Surface.h"
@@ -23,10 +25,16 @@ class RecordingSurface : public Surface {
  public:
   explicit RecordingSurface(TextMetrics m = {16, 8}, bool printing = false)
       : metrics_(m), printing_(printing) {}
+  // Draws on `through` too and takes its metrics; a call that cannot touch
+  // `keep` is drawn but not recorded.
+  RecordingSurface(Surface& through, const Rect& keep)
+      : metrics_(through.Metrics()), printing_(through.IsPrinting()), through_(&through),
+        keep_(keep) {}
 
   TextMetrics Metrics() const override { return metrics_; }
   // As a fixed-pitch font: w per byte, so a double-byte character is 2w.
   int TextWidth(const std::string& cp932) const override {
+    if (through_) return through_->TextWidth(cp932);
     return static_cast<int>(cp932.size()) * metrics_.w;
   }
   bool IsPrinting() const override { return printing_; }
@@ -42,6 +50,7 @@ class RecordingSurface : public Surface {
   void DrawText(const std::string& cp932, const Rect& r, TextAlign align) override;
 
   const std::vector<SurfaceOp>& ops() const { return ops_; }
+  std::vector<SurfaceOp> TakeOps() { return std::move(ops_); }
   void Clear() { ops_.clear(); }
   // When off, only the text colour is tracked (for timing the layouts).
   void SetRecording(bool on) { recording_ = on; }
@@ -52,15 +61,18 @@ class RecordingSurface : public Surface {
   std::vector<SurfaceOp> FindAt(SurfaceOp::Kind kind, const Rect& r) const;
 
  private:
-  void Push(SurfaceOp op) {
-    if (recording_) ops_.push_back(std::move(op));
-  }
+  void Push(SurfaceOp op);
 
   TextMetrics metrics_;
   bool printing_;
+  Surface* through_ = nullptr;
+  std::optional<Rect> keep_;
   bool recording_ = true;
   Color text_color_ = 0;
   std::vector<SurfaceOp> ops_;
 };
+
+// Draws recorded calls again, in their order.
+void Replay(const std::vector<SurfaceOp>& ops, Surface& s);
 
 }  // namespace kv

@@ -11,6 +11,7 @@
 #include <QHelpEvent>
 #include <QLabel>
 #include <QMenuBar>
+#include <QPainter>
 #include <QPushButton>
 #include <QSettings>
 #include <QStatusBar>
@@ -25,11 +26,15 @@
 #include "app/CalenderView.h"
 #include "app/Icons.h"
 #include "app/MainFrame.h"
+#include "app/QtSurface.h"
 #include "app/ServerCall.h"
 #include "app/dialogs/MoveDateDlg.h"
 #include "app/ui/MessageBox.h"
+#include "tests/app/DemoItems.h"
 #include "tests/app/FrameTestSupport.h"
 #include "tests/support/ModalScript.h"
+#include "view/HitTest.h"
+#include "view/Layouts.h"
 
 namespace kv::app {
 namespace {
@@ -275,6 +280,58 @@ TEST(MainFrame, WhileDrawingIsOffTheLastFrameStaysAndNoLayoutRuns) {
   s.f->view()->repaint();
   EXPECT_EQ(s.f->view()->layoutRuns(), runs + 1);
   EXPECT_NE(s.f->view()->frameImage(), shown);
+}
+
+class NoHost final : public ViewHost {
+ public:
+  void ShowMessage(const std::string&) override {}
+  void RequestRepaint(bool) override {}
+  void SetStatusText(int, const std::string&) override {}
+};
+
+// The view keeps its frame as drawing calls. Drawn again (a grab, or the
+// frame image) it must give the pixels that drawing the layout and every
+// click's feedback straight onto one image gives.
+TEST(MainFrame, AFrameDrawnAgainFromItsCallsEqualsOneDrawnLive) {
+  test::ScratchHome home;
+  fs::create_directories(home.StoreFolder());
+  ASSERT_TRUE(test::WriteStore(home.StorePath(), test::DemoItems(D(2005, 3, 9))));
+  CCalenderApp app;
+  ASSERT_TRUE(app.InitInstance(home.ProgramPath()));
+  CMainFrame& f = *app.mainFrame();
+  f.resize(1000, 560);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&f));
+  CCalenderView& v = *f.view();
+  ASSERT_TRUE(test::WaitForFrame(&v));
+  for (Command mode : {Command::MonthUnit, Command::WeekUnit}) {
+    f.runCommand(mode);
+    ASSERT_TRUE(test::WaitForFrame(&v));
+    ViewState live = f.state();
+    QImage drawn(v.size(), QImage::Format_RGB32);
+    drawn.fill(v.palette().color(QPalette::Base));
+    QPainter p(&drawn);
+    QtSurface surface(p, false);
+    NoHost host;
+    PaintView(live, surface, Rect{0, 0, v.width(), v.height()}, host);
+    // Day cells, then every item drawn: selections move, and the last
+    // item stays inverted.
+    std::vector<QPoint> at;
+    for (int c : {3, 10, 4})
+      at.emplace_back(live.CellTable[c].rect.left + 3, live.CellTable[c].rect.bottom - 3);
+    for (const ViewItem& it : live.VisibleItems)
+      for (const CellRect& r : it.CellRects)
+        if (!r.IsEmpty()) at.emplace_back((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+    ASSERT_GE(at.size(), 6u);
+    const int runs = v.layoutRuns();
+    for (const QPoint& pt : at) {
+      OnPress(live, surface, host, pt.x(), pt.y());
+      QTest::mouseClick(&v, Qt::LeftButton, {}, pt);
+    }
+    p.end();
+    EXPECT_EQ(v.layoutRuns(), runs);
+    EXPECT_TRUE(v.frameImage() == drawn);
+    EXPECT_TRUE(v.grab().toImage().convertToFormat(QImage::Format_RGB32) == drawn);
+  }
 }
 
 TEST(MainFrame, BarTogglesAndTheWindowAreRememberedInTheSettings) {
