@@ -159,8 +159,10 @@ int ChildMain(int argc, char** argv) {
     if (std::getenv("KV_APP_BENCH_SMAPS")) {
       PrintResidentByMapping();
       const struct mallinfo2 mi = mallinfo2();
-      std::fprintf(stderr, "malloc: heap %zu kB in use %zu kB free %zu kB mapped %zu kB\n",
-                   mi.arena / 1024, mi.uordblks / 1024, mi.fordblks / 1024, mi.hblkhd / 1024);
+      std::fprintf(stderr, "malloc: heap %zu kB in use %zu kB free %zu kB (at the top %zu kB) mapped %zu kB\n",
+                   mi.arena / 1024, mi.uordblks / 1024, mi.fordblks / 1024, mi.keepcost / 1024,
+                   mi.hblkhd / 1024);
+      if (std::getenv("KV_APP_BENCH_MALLOC_INFO")) malloc_info(0, stderr);
     }
     std::fflush(stdout);
     f.close();
