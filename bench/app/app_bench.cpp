@@ -3,11 +3,10 @@
 // repaint of the month and the week costs on a 1280 x 800 window.
 //
 // The stores are made once and kept in $KV_BENCH_DIR (default
-// /tmp/kalvane-app-bench); each start-up runs in a fresh process on a
-// copy of one of them.
+// /tmp/kalvane-app-bench); each start-up runs in a fresh process of
+// app_bench_child on a copy of one of them.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
-#include <malloc.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -46,8 +45,6 @@ using namespace kv;
 using namespace kv::app;
 
 namespace {
-
-constexpr const char* kChildFlag = "KV_APP_BENCH_CHILD";
 
 int64_t MonotonicNs() {
   timespec ts{};
@@ -106,90 +103,23 @@ void PointAt(const std::string& home) {
   setenv("QT_QPA_PLATFORM", "offscreen", 1);
 }
 
-// Resident memory of this process now, in MB (VmRSS); -1 when unknown.
-double ResidentMb() {
-  FILE* f = std::fopen("/proc/self/status", "r");
-  if (!f) return -1;
-  char line[256];
-  double kb = -1;
-  while (std::fgets(line, sizeof line, f))
-    if (std::sscanf(line, "VmRSS: %lf kB", &kb) == 1) break;
-  std::fclose(f);
-  return kb < 0 ? -1 : kb / 1024.0;
-}
-
-// Resident memory by mapping at this moment, largest first, to standard
-// error (KV_APP_BENCH_SMAPS=1): what the figure above is made of.
-void PrintResidentByMapping() {
-  FILE* f = std::fopen("/proc/self/smaps", "r");
-  if (!f) return;
-  std::map<std::string, double> kb;
-  std::string name;
-  char line[512];
-  while (std::fgets(line, sizeof line, f)) {
-    double v = 0;
-    char path[400] = "";
-    if (std::sscanf(line, "Rss: %lf kB", &v) == 1) {
-      kb[name] += v;
-    } else if (std::isxdigit(static_cast<unsigned char>(line[0])) &&
-               std::strchr(line, '-') < std::strchr(line, ' ')) {
-      // address perms offset device inode [path]
-      name = std::sscanf(line, "%*s %*s %*s %*s %*s %399s", path) == 1 ? path : "[anonymous]";
-    }
-  }
-  std::fclose(f);
-  std::vector<std::pair<double, std::string>> top;
-  for (const auto& [n, v] : kb) top.emplace_back(v, n);
-  std::sort(top.rbegin(), top.rend());
-  for (size_t i = 0; i < top.size(); ++i)
-    std::fprintf(stderr, "%8.0f kB  %s\n", top[i].first, top[i].second.c_str());
-}
-
-// Child: start the calendar, print the monotonic time of the first frame
-// and the resident memory then.
-int ChildMain(int argc, char** argv) {
-  QApplication qt(argc, argv);
-  CCalenderApp app;
-  if (!app.InitInstance(QCoreApplication::applicationFilePath().toStdString())) return 2;
-  CMainFrame& f = *app.mainFrame();
-  f.resize(1280, 800);
-  QObject::connect(f.view(), &CCalenderView::framePainted, [&] {
-    const long long at = static_cast<long long>(MonotonicNs());
-    std::printf("first_paint_ns %lld rss_mb %.1f\n", at, ResidentMb());
-    if (std::getenv("KV_APP_BENCH_SMAPS")) {
-      PrintResidentByMapping();
-      const struct mallinfo2 mi = mallinfo2();
-      std::fprintf(stderr, "malloc: heap %zu kB in use %zu kB free %zu kB (at the top %zu kB) mapped %zu kB\n",
-                   mi.arena / 1024, mi.uordblks / 1024, mi.fordblks / 1024, mi.keepcost / 1024,
-                   mi.hblkhd / 1024);
-      if (std::getenv("KV_APP_BENCH_MALLOC_INFO")) malloc_info(0, stderr);
-    }
-    std::fflush(stdout);
-    f.close();
-    qt.quit();
-  });
-  QTimer::singleShot(60000, &qt, [&] { qt.exit(3); });
-  return qt.exec();
-}
-
 // Milliseconds from spawning a fresh process to its first painted frame;
 // *rss_mb receives the child's resident memory at that frame.
 double StartOnce(const std::string& self, const std::string& store, const std::string& name,
-                 bool sealed, double* rss_mb = nullptr) {
+                 bool sealed, double* rss_mb = nullptr, bool bare = false) {
   PointAt(ScratchHome(store, name, sealed));
-  setenv(kChildFlag, "1", 1);
   int out[2];
   if (pipe(out) != 0) return -1;
   posix_spawn_file_actions_t fa;
   posix_spawn_file_actions_init(&fa);
   posix_spawn_file_actions_adddup2(&fa, out[1], STDOUT_FILENO);
   posix_spawn_file_actions_addclose(&fa, out[0]);
-  char* argv[] = {const_cast<char*>(self.c_str()), nullptr};
+  char bare_flag[] = "--bare";
+  char* argv[] = {const_cast<char*>(self.c_str()), bare ? bare_flag : nullptr, nullptr};
   pid_t pid = -1;
   const int64_t t0 = MonotonicNs();
   const int rc = posix_spawn(&pid, self.c_str(), &fa, nullptr, argv, environ);
   posix_spawn_file_actions_destroy(&fa);
-  unsetenv(kChildFlag);
   close(out[1]);
   if (rc != 0) {
     close(out[0]);
@@ -220,13 +150,13 @@ double Median(std::vector<double> v) {
 // The median start-up time; *rss_mb the median resident memory at the
 // first frame.
 double MedianStart(const std::string& self, int n, int runs, bool sealed = true,
-                   double* rss_mb = nullptr) {
+                   double* rss_mb = nullptr, bool bare = false) {
   const std::string store = KeptStore(n);
-  StartOnce(self, store, "warm", sealed);  // file cache and font cache
+  StartOnce(self, store, "warm", sealed, nullptr, bare);  // file cache and font cache
   std::vector<double> ms, mb;
   for (int i = 0; i < runs; ++i) {
     double rss = -1;
-    const double v = StartOnce(self, store, "run", sealed, &rss);
+    const double v = StartOnce(self, store, "run", sealed, &rss, bare);
     if (v >= 0) ms.push_back(v);
     if (rss >= 0) mb.push_back(rss);
   }
@@ -277,14 +207,18 @@ BENCHMARK(BM_LayoutOnly)->Arg(MonthMode)->Arg(WeekMode)->Unit(benchmark::kMillis
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (std::getenv(kChildFlag)) return ChildMain(argc, argv);
-  const std::string self = fs::canonical("/proc/self/exe").string();
+  // The calendar starts in a program of its own, without this harness.
+  const std::string self =
+      (fs::canonical("/proc/self/exe").parent_path() / "app_bench_child").string();
   const int runs = std::getenv("KV_BENCH_RUNS") ? std::atoi(std::getenv("KV_BENCH_RUNS")) : 7;
   const double start_10k = MedianStart(self, 10000, runs);
   double rss_100k = -1, rss_empty = -1;
   const double start_100k = MedianStart(self, 100000, runs, true, &rss_100k);
   // The same window on an empty store: what the items themselves add.
   MedianStart(self, 0, runs, true, &rss_empty);
+  // A plain Qt window of the same size with Japanese text: the floor.
+  double rss_bare = -1;
+  MedianStart(self, 0, runs, true, &rss_bare, true);
   const double start_100k_unsealed = MedianStart(self, 100000, runs, false);
 
   // Repaints in this process, on the 100,000-item store.
@@ -306,6 +240,7 @@ int main(int argc, char** argv) {
   kv::bench::Figure("startup_first_paint_ms_100k", start_100k);
   kv::bench::Figure("startup_rss_mb_100k", rss_100k);
   kv::bench::Figure("startup_rss_mb_empty", rss_empty);
+  kv::bench::Figure("startup_rss_mb_bare_qt", rss_bare);
   // The first start after a crash, or on a store closed by an older build:
   // the store's full check runs.
   kv::bench::Figure("startup_first_paint_ms_100k_unsealed", start_100k_unsealed);
