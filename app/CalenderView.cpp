@@ -55,11 +55,24 @@ class CCalenderView::Feedback final : public Surface {
   void Keep(F f) {
     if (!v_.HasFrame()) return;
     f();
-    for (SurfaceOp& op : calls_.TakeOps()) v_.frame_.push_back(std::move(op));
-    // A day of clicks without a fresh layout must not grow the list
-    // without end: past a bound the next paint lays the page out again.
-    if (v_.frame_.size() > v_.frame_layout_ops_ + kMaxFeedbackOps) v_.dirty_ = true;
-    v_.update();
+    QRect changed;
+    for (SurfaceOp& op : calls_.TakeOps()) {
+      const Rect r = Reach(op);
+      if (r.right > r.left && r.bottom > r.top)
+        changed |= QRect(r.left, r.top, r.right - r.left, r.bottom - r.top);
+      if (op.kind == SurfaceOp::Frame || op.kind == SurfaceOp::Invert)
+        AddFeedback(v_.frame_, v_.frame_layout_ops_, std::move(op));
+      else
+        v_.frame_.push_back(std::move(op));
+    }
+    // Feedback that overlaps without end (never seen from the hit testing)
+    // cannot grow the list for ever: past a bound the page is laid out again.
+    if (v_.frame_.size() > v_.frame_layout_ops_ + kMaxFeedbackOps) {
+      v_.dirty_ = true;
+      v_.update();
+      return;
+    }
+    v_.update(changed);
   }
   CCalenderView& v_;
   RecordingSurface calls_;
@@ -70,9 +83,11 @@ CCalenderView::CCalenderView(ViewState& state, ViewHost& host, QWidget* parent)
   setAttribute(Qt::WA_OpaquePaintEvent);
   setFocusPolicy(Qt::StrongFocus);
   setMinimumSize(200, 150);
-  // A frame asked for while a server call ran comes once the call is over.
+  // A frame asked for, or a new size, while a server call ran is painted
+  // once the call is over.
   idle_hook_ = ServerCall::AddIdleHook([this] {
-    if (dirty_) update();
+    if (dirty_ || (HasFrame() && (frame_size_ != size() || frame_dpr_ != devicePixelRatioF())))
+      update();
   });
 }
 
@@ -104,13 +119,15 @@ void CCalenderView::Layout(QPainter& p) {
   ++layout_runs_;
 }
 
-void CCalenderView::Replay(QPainter& p, const QSize& widget) const {
+void CCalenderView::Replay(QPainter& p, const QSize& widget, const QRect& exposed) const {
   const QColor base = palette().color(QPalette::Base);
   p.fillRect(QRect(QPoint(0, 0), widget), base);
   if (!HasFrame()) return;
   {
     QtSurface s(p, false);
-    kv::Replay(frame_, s);
+    // Calls that cannot reach the exposed part are left out.
+    const Rect only{exposed.left(), exposed.top(), exposed.right() + 1, exposed.bottom() + 1};
+    kv::Replay(frame_, s, exposed.isNull() ? nullptr : &only);
   }
   // A widget grown since the layout: the new part stays blank.
   if (frame_size_.width() < widget.width())
@@ -146,14 +163,14 @@ bool CCalenderView::event(QEvent* e) {
   return true;
 }
 
-void CCalenderView::paintEvent(QPaintEvent*) {
+void CCalenderView::paintEvent(QPaintEvent* e) {
   const bool resized = !HasFrame() || frame_size_ != size() || frame_dpr_ != devicePixelRatioF();
   const bool fresh = CanLayout() && (dirty_ || resized);
   QPainter p(this);
   if (fresh)
     Layout(p);
   else
-    Replay(p, size());
+    Replay(p, size(), e->rect());
   p.end();
   if (fresh) emit framePainted();
 }

@@ -71,8 +71,9 @@ class CCalenderView : public QWidget {
   bool HasFrame() const { return frame_size_.isValid(); }
   // Runs the layouts onto p and keeps their drawing.
   void Layout(QPainter& p);
-  // The kept drawing, clear of the part of the widget it never covered.
-  void Replay(QPainter& p, const QSize& widget) const;
+  // The kept drawing, clear of the part of the widget it never covered;
+  // a null `exposed` draws all of it.
+  void Replay(QPainter& p, const QSize& widget, const QRect& exposed = QRect()) const;
 
   ViewState& state_;
   ViewHost& host_;

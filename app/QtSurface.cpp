@@ -49,7 +49,7 @@ const QImage& Bitmap(int id) {
 QtSurface::QtSurface(QPainter& painter, bool printing, const QFont& font)
     : p_(painter), printing_(printing), fm_(font, painter.device()) {
   p_.setFont(font);
-  // On the screen's image, text wholly outside it is not shaped at all: a
+  // On the window or an image, text wholly outside it is not shaped: a
   // week can have hundreds of all-day lines below the window's foot.
   QPaintDevice* dev = painter.device();
   QSizeF shown;
@@ -57,6 +57,9 @@ QtSurface::QtSurface(QPainter& painter, bool printing, const QFont& font)
     shown = static_cast<const QImage*>(dev)->deviceIndependentSize();
   else if (dev && dev->devType() == QInternal::Widget)
     shown = static_cast<const QWidget*>(dev)->size();
+  // The painter's transform includes the pixel ratio: the bounds go in
+  // device pixels.
+  shown *= dev ? dev->devicePixelRatio() : 1.0;
   if (!shown.isEmpty()) {
     bool invertible = false;
     const QTransform to_logical = p_.combinedTransform().inverted(&invertible);

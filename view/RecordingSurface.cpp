@@ -1,5 +1,8 @@
 #include "view/RecordingSurface.h"
 
+#include <algorithm>
+#include <array>
+
 namespace kv {
 
 namespace {
@@ -26,18 +29,88 @@ void Draw(const SurfaceOp& op, Surface& s) {
   }
 }
 
+// The pixels a call touches, as up to four rectangles.
+struct Pieces {
+  std::array<Rect, 4> r;
+  int n = 0;
+};
+
+Pieces PiecesOf(const SurfaceOp& op) {
+  Pieces p;
+  const Rect& a = op.rect;
+  const bool empty = a.right <= a.left || a.bottom <= a.top;
+  switch (op.kind) {
+    case SurfaceOp::Transparent:
+    case SurfaceOp::TextColor:
+      break;
+    case SurfaceOp::Invert:
+      if (!empty) p.r[p.n++] = a;
+      break;
+    case SurfaceOp::Frame:
+      if (empty) {
+        p.r[p.n++] = Reach(op);
+      } else {
+        p.r[p.n++] = Rect{a.left, a.top, a.right, a.top + 1};
+        p.r[p.n++] = Rect{a.left, a.bottom - 1, a.right, a.bottom};
+        p.r[p.n++] = Rect{a.left, a.top, a.left + 1, a.bottom};
+        p.r[p.n++] = Rect{a.right - 1, a.top, a.right, a.bottom};
+      }
+      break;
+    default:
+      p.r[p.n++] = Reach(op);
+      break;
+  }
+  return p;
+}
+
+bool Touch(const Pieces& a, const Pieces& b) {
+  for (int i = 0; i < a.n; ++i)
+    for (int j = 0; j < b.n; ++j)
+      if (Meets(a.r[i], b.r[j])) return true;
+  return false;
+}
+
 }  // namespace
+
+Rect Reach(const SurfaceOp& op) {
+  Rect r = op.rect;
+  if (op.kind == SurfaceOp::Frame) {
+    r.right = std::max(r.right, r.left + 1);
+    r.bottom = std::max(r.bottom, r.top + 1);
+  }
+  return r;
+}
+
+void AddFeedback(std::vector<SurfaceOp>& ops, std::size_t from, SurfaceOp op) {
+  const Pieces mine = PiecesOf(op);
+  if (op.kind == SurfaceOp::Invert && mine.n == 0) return;  // inverts nothing
+  const bool may_go =
+      op.kind == SurfaceOp::Invert || (op.kind == SurfaceOp::Frame && mine.n == 4);
+  for (std::size_t i = ops.size(); may_go && i-- > from;) {
+    if (!Touch(PiecesOf(ops[i]), mine)) continue;
+    if (ops[i].kind == op.kind && ops[i].rect == op.rect) {
+      ops.erase(ops.begin() + static_cast<std::ptrdiff_t>(i));
+      if (op.kind == SurfaceOp::Invert) return;
+    }
+    break;
+  }
+  ops.push_back(std::move(op));
+}
 
 void RecordingSurface::Push(SurfaceOp op) {
   if (through_) Draw(op, *through_);
   if (!recording_) return;
   const bool placed = op.kind != SurfaceOp::Transparent && op.kind != SurfaceOp::TextColor;
-  if (placed && keep_ && !Meets(op.rect, *keep_)) return;
+  if (placed && keep_ && !Meets(Reach(op), *keep_)) return;
   ops_.push_back(std::move(op));
 }
 
-void Replay(const std::vector<SurfaceOp>& ops, Surface& s) {
-  for (const SurfaceOp& op : ops) Draw(op, s);
+void Replay(const std::vector<SurfaceOp>& ops, Surface& s, const Rect* only) {
+  for (const SurfaceOp& op : ops) {
+    const bool placed = op.kind != SurfaceOp::Transparent && op.kind != SurfaceOp::TextColor;
+    if (only && placed && !Meets(Reach(op), *only)) continue;
+    Draw(op, s);
+  }
 }
 
 void RecordingSurface::FillRect(const Rect& r, Color c) {

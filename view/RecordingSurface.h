@@ -2,6 +2,7 @@
 // A surface that records every call: with fixed text metrics for tests
 // and benchmarks, or passing each call on to a real surface so that what
 // it drew can be drawn again later.
+#include <cstddef>
 #include <optional>
 #include <vector>
 
@@ -72,7 +73,20 @@ class RecordingSurface : public Surface {
   std::vector<SurfaceOp> ops_;
 };
 
-// Draws recorded calls again, in their order.
-void Replay(const std::vector<SurfaceOp>& ops, Surface& s);
+// Draws recorded calls again, in their order; with `only`, just those
+// that can change pixels inside it.
+void Replay(const std::vector<SurfaceOp>& ops, Surface& s, const Rect* only = nullptr);
+
+// The rectangle a call can change; a frame of an empty rectangle still
+// draws its top and left edges.
+Rect Reach(const SurfaceOp& op);
+
+// Adds a feedback call (a frame or an inversion) to recorded calls. Among
+// the calls from `from` on, the last one that touches the same pixels goes
+// when the new call makes it pointless: the same inversion (the two
+// cancel) or a frame of the same rectangle (drawn over). Replayed, the
+// calls give the same pixels; a day of clicks on one page stays a few
+// calls per cell.
+void AddFeedback(std::vector<SurfaceOp>& ops, std::size_t from, SurfaceOp op);
 
 }  // namespace kv

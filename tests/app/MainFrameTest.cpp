@@ -13,6 +13,7 @@
 #include <QMenuBar>
 #include <QPainter>
 #include <QPushButton>
+#include <QScreen>
 #include <QSettings>
 #include <QStatusBar>
 #include <QTest>
@@ -289,9 +290,10 @@ class NoHost final : public ViewHost {
   void SetStatusText(int, const std::string&) override {}
 };
 
-// The view keeps its frame as drawing calls. Drawn again (a grab, or the
-// frame image) it must give the pixels that drawing the layout and every
-// click's feedback straight onto one image gives.
+// The view keeps its frame as drawing calls. The window, painted in parts
+// as clicks ask, and the frame drawn again (a grab, the frame image) must
+// give the pixels that drawing the layout and every click's feedback
+// straight onto one image gives.
 TEST(MainFrame, AFrameDrawnAgainFromItsCallsEqualsOneDrawnLive) {
   test::ScratchHome home;
   fs::create_directories(home.StoreFolder());
@@ -328,7 +330,13 @@ TEST(MainFrame, AFrameDrawnAgainFromItsCallsEqualsOneDrawnLive) {
       QTest::mouseClick(&v, Qt::LeftButton, {}, pt);
     }
     p.end();
+    // The window itself, painted in parts as each click asked.
+    QCoreApplication::processEvents();
+    const QPoint origin = v.mapTo(&f, QPoint(0, 0));
+    const QImage window =
+        f.screen()->grabWindow(f.winId(), origin.x(), origin.y(), v.width(), v.height()).toImage();
     EXPECT_EQ(v.layoutRuns(), runs);
+    EXPECT_TRUE(window.convertToFormat(QImage::Format_RGB32) == drawn);
     EXPECT_TRUE(v.frameImage() == drawn);
     EXPECT_TRUE(v.grab().toImage().convertToFormat(QImage::Format_RGB32) == drawn);
   }

@@ -6,6 +6,7 @@
 #include <QFontInfo>
 #include <QImage>
 #include <QPainter>
+#include <random>
 
 #include "app/QtSurface.h"
 #include "model/Text.h"
@@ -40,11 +41,11 @@ void Set(QImage& img, int x, int y, QRgb c) {
 }
 
 // Replays the recorded calls with plain pixel writes.
-QImage Replay(const RecordingSurface& rec, QSize size) {
+QImage Replay(const std::vector<SurfaceOp>& ops, QSize size) {
   QImage img(size, QImage::Format_RGB32);
   img.fill(Qt::white);
   const std::string dir = KV_RESOURCE_DIR;
-  for (const SurfaceOp& op : rec.ops()) {
+  for (const SurfaceOp& op : ops) {
     const Rect& r = op.rect;
     switch (op.kind) {
       case SurfaceOp::Fill:
@@ -136,7 +137,7 @@ void ExpectSamePixels(int mode, qreal dpr) {
   for (size_t i = 0; i < on_screen.VisibleItems.size(); ++i)
     EXPECT_EQ(on_screen.VisibleItems[i].CellRects, recorded.VisibleItems[i].CellRects);
 
-  const QImage want = Replay(rec, logical);
+  const QImage want = Replay(rec.ops(), logical);
   int wrong = 0;
   for (int y = 0; y < painted.height(); ++y)
     for (int x = 0; x < painted.width(); ++x) {
@@ -269,14 +270,65 @@ TEST(QtSurface, TextBeyondTheImageLeavesThePixelsAsTheyWouldBe) {
     draw(big, offset);
     const QImage cut = big.copy(QRect(offset * dpr, logical * dpr));
     ASSERT_EQ(cut.size(), small.size());
-    int differing = 0, inked = 0;
+    int differing = 0, inked = 0, inked_far = 0;
     for (int y = 0; y < small.height(); ++y)
       for (int x = 0; x < small.width(); ++x) {
         differing += small.pixel(x, y) != cut.pixel(x, y);
-        inked += small.pixel(x, y) != qRgb(255, 255, 255);
+        const bool ink = small.pixel(x, y) != qRgb(255, 255, 255);
+        inked += ink;
+        // The corner away from the origin is drawn at every pixel ratio.
+        inked_far += ink && 10 * x >= 7 * small.width() && 10 * y >= 7 * small.height();
       }
     EXPECT_EQ(differing, 0);
     EXPECT_GT(inked, 500);
+    EXPECT_GT(inked_far, 50 * dpr * dpr);
+  }
+}
+
+// Feedback left out of a frame's calls must change no pixel, and a long
+// run of clicks on one page must stay a few calls per cell.
+TEST(QtSurface, FeedbackLeftOutOfAFrameChangesNoPixel) {
+  std::mt19937 rng(20050309u);
+  auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+  std::vector<Rect> cells, labels;
+  for (int r = 0; r < 6; ++r)
+    for (int c = 0; c < 7; ++c) {
+      const Rect cell{c * 40, r * 30, c * 40 + 40, r * 30 + 30};
+      cells.push_back(cell);
+      labels.push_back(Rect{cell.left + 2, cell.top + 12, cell.right - 2, cell.top + 24});
+    }
+  auto op = [](SurfaceOp::Kind k, const Rect& r, Color a = 0, Color b = 0) {
+    SurfaceOp o(k);
+    o.rect = r;
+    o.color = a;
+    o.color2 = b;
+    return o;
+  };
+  for (int round = 0; round < 2; ++round) {
+    // The page: cells filled and framed. Round 1 adds feedback on any
+    // rectangle, overlapping or empty, so that calls between hold it back.
+    std::vector<SurfaceOp> layout;
+    for (const Rect& c : cells) {
+      layout.push_back(op(SurfaceOp::Fill, c, Rgb(pick(256), pick(256), pick(256))));
+      layout.push_back(op(SurfaceOp::Frame, c, kWhite, kBlack));
+    }
+    std::vector<SurfaceOp> all = layout, kept = layout;
+    for (int i = 0; i < 3000; ++i) {
+      // As the hit testing gives them: frames of cells, inversions of labels.
+      const bool invert = pick(2);
+      Rect r = (invert ? labels : cells)[pick(42)];
+      if (round == 1 && pick(3) == 0) {
+        const int x = pick(290) - 5, y = pick(190) - 5;
+        r = Rect{x, y, x + pick(60), y + pick(40)};
+      }
+      const SurfaceOp o = invert ? op(SurfaceOp::Invert, r)
+                                 : op(SurfaceOp::Frame, r, pick(2) ? kRed : kWhite, kBlack);
+      all.push_back(o);
+      AddFeedback(kept, layout.size(), o);
+      if (i % 500 == 499) ASSERT_EQ(Replay(kept, {290, 190}), Replay(all, {290, 190})) << i;
+    }
+    if (round == 0) EXPECT_LE(kept.size(), layout.size() + 2 * 42);
+    EXPECT_LT(kept.size(), all.size());
   }
 }
 
