@@ -499,7 +499,8 @@ void CMainFrame::updateSyncStatus() {
 
 bool CMainFrame::ReadPasswordAgain() {
   ConnectionState& conn = GlobalConnection();
-  if (!conn.PasswordUnreadable || !password_source_) return false;
+  // Without a server nobody signs in: the service is not asked every minute.
+  if (!HasServer() || !conn.PasswordUnreadable || !password_source_) return false;
   const std::optional<std::string> pw = password_source_(password_column_);
   if (!pw) return false;
   conn.Password = *pw;

@@ -118,6 +118,7 @@ int Bare(QApplication& qt) {
   w.setCentralWidget(new Page);
   w.resize(1280, 800);
   w.show();
+  QTimer::singleShot(60000, &qt, [&] { qt.exit(3); });
   return qt.exec();
 }
 
