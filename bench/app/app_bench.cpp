@@ -31,6 +31,7 @@
 #include "app/QtSurface.h"
 #include "app/Startup.h"
 #include "bench/common/Figures.h"
+#include "bench/common/Monotonic.h"
 #include "model/Clock.h"
 #include "store/ItemStore.h"
 #include "store/StoreSeal.h"
@@ -46,11 +47,7 @@ using namespace kv::app;
 
 namespace {
 
-int64_t MonotonicNs() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return int64_t{ts.tv_sec} * 1000000000 + ts.tv_nsec;
-}
+using kv::bench::MonotonicNs;
 
 std::string BenchDir() {
   const char* d = std::getenv("KV_BENCH_DIR");

@@ -26,16 +26,13 @@
 #include "app/CalenderView.h"
 #include "app/MainFrame.h"
 #include "app/QtSurface.h"
+#include "bench/common/Monotonic.h"
 
 using namespace kv::app;
 
 namespace {
 
-int64_t MonotonicNs() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return int64_t{ts.tv_sec} * 1000000000 + ts.tv_nsec;
-}
+using kv::bench::MonotonicNs;
 
 // Resident memory of this process now, in MB (VmRSS); -1 when unknown.
 double ResidentMb() {
